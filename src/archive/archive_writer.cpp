@@ -1,0 +1,117 @@
+#include "archive_writer.h"
+
+#include <cstring>
+
+#include "calendar.h"
+#include "errors.h"
+#include "file_item.h"
+#include "format.h"
+#include "timestamp.h"
+
+namespace vna {
+
+namespace {
+
+// 0000-01-01 00:00:00 and 9999-12-31 23:59:59 UTC.
+constexpr int64_t kEarliestWritable = -62167219200LL * 1000000;
+constexpr int64_t kLatestWritable = 253402300799LL * 1000000;
+
+const uint8_t kMarker[1] = {format::kMarker};
+const uint8_t kEndRecord[2] = {format::kMarker, 0};
+
+constexpr std::size_t kCopyBufferSize = 2048;
+
+}  // namespace
+
+int64_t clampToWritableTime(int64_t microseconds) {
+  if (microseconds < kEarliestWritable) return kEarliestWritable;
+  if (microseconds > kLatestWritable) return kLatestWritable;
+  return microseconds;
+}
+
+bool ArchiveWriter::isArchive(const FilePath& path, const FileHandle* opened) const {
+  if (!archiveKnown_) return false;
+  FileIdentity identity;
+  bool known = opened != nullptr ? opened->identity(identity) : queryFileIdentity(path, identity);
+  return known && identity == archive_;
+}
+
+bool ArchiveWriter::writeEntry(const FilePath& path, const char* name, int64_t modificationTime) {
+  FileItem item(path);
+  const bool directory = !item.isFile();
+  FileHandle file;
+  if (!directory) {
+    try {
+      file.open(path);
+    } catch (const FileIOError& error) {
+      // The archive being written is held open for writing, so an open for
+      // reading is refused with a sharing violation where sharing is enforced.
+      if (error.code() == ERROR_SHARING_VIOLATION && isArchive(path, nullptr)) return false;
+      throw;
+    }
+    if (isArchive(path, &file)) return false;
+  }
+
+  write(ConstByteRange(kMarker, kMarker + 1));
+  std::size_t nameField = std::strlen(name) + 1;
+  if (directory) {
+    if (nameField < 2 || !isSeparator(name[nameField - 2])) throw ArchiveWriterError();
+  }
+  if (nameField > format::kMaxNameField) throw ArchiveWriterError();
+  uint8_t nameLength = static_cast<uint8_t>(nameField);
+  write(ConstByteRange(&nameLength, &nameLength + 1));
+  const uint8_t* nameBytes = reinterpret_cast<const uint8_t*>(name);
+  write(ConstByteRange(nameBytes, nameBytes + nameField));
+
+  char text[format::kMaxTimestampLength];
+  DateTime when = DateTime::fromMicroseconds(clampToWritableTime(modificationTime), 0);
+  OutputRange out = writeTimestamp(OutputRange{text, text + sizeof text}, when);
+  std::size_t textLength = static_cast<std::size_t>(out.next - text);
+  if (textLength > format::kMaxTimestampLength) throw ArchiveWriterError();
+  uint8_t timestampLength = static_cast<uint8_t>(textLength);
+  write(ConstByteRange(&timestampLength, &timestampLength + 1));
+  const uint8_t* textBytes = reinterpret_cast<const uint8_t*>(text);
+  write(ConstByteRange(textBytes, textBytes + textLength));
+
+  uint32_t size = 0;
+  if (!directory) {
+    if (item.size() > format::kMaxFileSize) throw ArchiveWriterError();
+    size = static_cast<uint32_t>(item.size());
+  }
+  uint8_t sizeBytes[4];
+  format::encodeLittleEndian32(size, sizeBytes);
+  write(ConstByteRange(sizeBytes, sizeBytes + 4));
+
+  if (!directory) copyData(file, size);
+  return true;
+}
+
+void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
+  // Exactly `size` bytes go in, whatever the file's length is by now: a
+  // record whose data and size field disagree would make the archive
+  // unreadable from there on.
+  if (size == 0) return;
+  uint8_t buffer[kCopyBufferSize];
+  uint32_t left = size;
+  try {
+    FileReadingLoop loop;
+    loop.start(buffer, buffer + sizeof buffer, file, 0);
+    while (left > 0 && loop.remaining() != 0) {
+      std::size_t chunk = static_cast<std::size_t>(loop.chunkEnd() - loop.chunkBegin());
+      if (chunk > left) chunk = left;
+      write(ConstByteRange(loop.chunkBegin(), loop.chunkBegin() + chunk));
+      left -= static_cast<uint32_t>(chunk);
+      if (left > 0) loop.advance();
+    }
+  } catch (const FileReadingLoopEndOfFileError&) {
+    throw ArchiveWriterError();
+  }
+  if (left > 0) throw ArchiveWriterError();
+}
+
+void ArchiveWriter::finishArchive() {
+  write(ConstByteRange(kEndRecord, kEndRecord + 2));
+  finish();
+}
+
+}  // namespace vna

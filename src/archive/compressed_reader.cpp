@@ -1,0 +1,172 @@
+#include "compressed_reader.h"
+
+#include <cstring>
+
+#include "errors.h"
+
+namespace vna {
+
+std::size_t PushBackSource::take(ByteRange& range) {
+  std::size_t count = held() < range.length() ? held() : range.length();
+  std::memcpy(range.begin, store_ + start_, count);
+  range.begin += count;
+  start_ += count;
+  // The remaining held bytes move to the start of the store.
+  std::memmove(store_, store_ + start_, fill_ - start_);
+  fill_ -= start_;
+  start_ = 0;
+  return count;
+}
+
+void PushBackSource::readSome(ByteRange& range) {
+  if (held() == 0) {
+    behind_.readSome(range);
+    return;
+  }
+  bool emptied = held() < range.length();
+  take(range);
+  if (emptied) behind_.readSome(range);
+}
+
+void PushBackSource::readExact(ByteRange range) {
+  if (held() == 0) {
+    behind_.readExact(range);
+    return;
+  }
+  take(range);
+  if (range.length() > 0) behind_.readExact(range);
+}
+
+void PushBackSource::unread(ConstByteRange range) {
+  if (range.length() > sizeof store_ - held()) throw PushBackBufferOverflow();
+  if (start_ > 0) {
+    std::memmove(store_, store_ + start_, fill_ - start_);
+    fill_ -= start_;
+    start_ = 0;
+  }
+  std::memcpy(store_ + fill_, range.begin, range.length());
+  fill_ += range.length();
+}
+
+CompressedStreamReader::CompressedStreamReader(FileHandle& file)
+    : pushBack_(section_), source_(pushBack_) {
+  std::memset(&stream_, 0, sizeof stream_);
+  fileReader_.attach(file, 0);
+  section_.attachUnbounded(fileReader_);
+  crc_.init();
+
+  uint8_t magic[8];
+  uint8_t check[4];
+  source_.readExact(ByteRange{magic, magic + sizeof magic});
+  source_.readExact(ByteRange{check, check + sizeof check});
+  consumed_ += format::kHeaderLength;
+  storedCheck_ = format::decodeBigEndian32(check);
+
+  if (std::memcmp(magic, format::kCompressedMagic, format::kMagicLength) == 0) {
+    stream_.next_in = input_;
+    stream_.avail_in = 0;
+    if (inflateInit_(&stream_, "1.2.2", static_cast<int>(sizeof stream_)) != Z_OK) {
+      throw FormatError();
+    }
+    compressed_ = true;
+  } else if (std::memcmp(magic, format::kStoredMagic, format::kMagicLength) != 0) {
+    pushBack_.unread(ConstByteRange(magic, magic + sizeof magic));
+    pushBack_.unread(ConstByteRange(check, check + sizeof check));
+    throw FileStartingBytesNotRecognized();
+  }
+}
+
+CompressedStreamReader::~CompressedStreamReader() {
+  if (compressed_) inflateEnd(&stream_);
+}
+
+bool CompressedStreamReader::refill() {
+  ByteRange room{input_, input_ + sizeof input_};
+  source_.readSome(room);
+  stream_.next_in = input_;
+  stream_.avail_in = static_cast<uInt>(room.begin - input_);
+  return stream_.avail_in > 0;
+}
+
+void CompressedStreamReader::read(ByteRange range) {
+  if (compressed_) {
+    stream_.next_out = range.begin;
+    stream_.avail_out = static_cast<uInt>(range.length());
+    while (stream_.avail_out > 0) {
+      if (streamEnded_) {
+        // More record bytes were asked for than the stream holds.
+        if (stream_.avail_in > 0 || source_.hasMore()) throw FormatError();
+        throw UnexpectedEndOfCompressedFile();
+      }
+      if (stream_.avail_in == 0 && !refill()) throw UnexpectedEndOfCompressedFile();
+      int result = inflate(&stream_, Z_SYNC_FLUSH);
+      if (result == Z_STREAM_END) {
+        streamEnded_ = true;
+        if (stream_.avail_in > 0) throw FormatError();
+      } else if (result == Z_BUF_ERROR) {
+        // No progress: only legitimate when the input ran dry.
+        if (stream_.avail_in > 0) throw FormatError();
+      } else if (result != Z_OK) {
+        throw FormatError();
+      }
+    }
+  } else {
+    source_.readExact(range);
+  }
+  crc_.update(range.begin, range.end);
+  consumed_ += range.length();
+  if (limitArmed_ && consumed_ > limit_) throw UntrustedByteLimitExceeded();
+}
+
+bool CompressedStreamReader::finishStream() {
+  // The last record byte can come out of one refill while the end of the
+  // deflate data and the Adler-32 trailer lie in the next: let the inflater
+  // take them, and count any byte it still produces as trailing data.
+  uint8_t scratch[1];
+  while (!streamEnded_ && !damaged_) {
+    if (stream_.avail_in == 0 && !refill()) {
+      damaged_ = true;
+      break;
+    }
+    stream_.next_out = scratch;
+    stream_.avail_out = sizeof scratch;
+    int result = inflate(&stream_, Z_SYNC_FLUSH);
+    if (stream_.avail_out == 0) {
+      damaged_ = true;
+    } else if (result == Z_STREAM_END) {
+      streamEnded_ = true;
+    } else if (result != Z_OK && (result != Z_BUF_ERROR || stream_.avail_in > 0)) {
+      damaged_ = true;
+    }
+  }
+  return streamEnded_ && !damaged_;
+}
+
+bool CompressedStreamReader::atEnd() {
+  if (compressed_) {
+    if (!finishStream()) return false;
+    return stream_.avail_in == 0 && !source_.hasMore();
+  }
+  return !source_.hasMore();
+}
+
+uint32_t CompressedStreamReader::checkValue() {
+  if (!checkTaken_) {
+    crc_.final();
+    checkTaken_ = true;
+  }
+  return crc_.value();
+}
+
+uint64_t CompressedStreamReader::setByteLimit(uint64_t n) {
+  limit_ = 0;
+  limitArmed_ = true;
+  return extendByteLimit(n);
+}
+
+uint64_t CompressedStreamReader::extendByteLimit(uint64_t n) {
+  limit_ += n;
+  return limit_ > consumed_ ? limit_ - consumed_ : 0;
+}
+
+}  // namespace vna

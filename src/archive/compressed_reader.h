@@ -1,0 +1,89 @@
+// Reads an archive file: recognises the header, remembers the stored check
+// value and delivers the uncompressed record bytes in exactly the amounts
+// asked, keeping their check value and count.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdint>
+
+#include "byte_range.h"
+#include "file_streams.h"
+#include "format.h"
+#include "stream_crc.h"
+
+namespace vna {
+
+// A ByteSource that can take up to 1024 bytes back and delivers them again,
+// oldest first, before reading on from the source behind it.
+class PushBackSource : public ByteSource {
+ public:
+  explicit PushBackSource(ByteSource& behind) : behind_(behind) {}
+  bool atEnd() override { return !hasMore(); }
+  bool hasMore() override { return held() > 0 || behind_.hasMore(); }
+  void readExact(ByteRange range) override;
+  void readSome(ByteRange& range) override;
+  // PushBackBufferOverflow when the bytes do not fit beside the held ones.
+  void unread(ConstByteRange range);
+  std::size_t held() const { return fill_ - start_; }
+
+ private:
+  std::size_t take(ByteRange& range);
+
+  std::size_t fill_ = 0;
+  std::size_t start_ = 0;
+  uint8_t store_[1024];
+  ByteSource& behind_;
+};
+
+class CompressedStreamReader {
+ public:
+  // Reads the header. FileStartingBytesNotRecognized (the 12 bytes pushed
+  // back), FormatError, or the read errors (EndOfFileError under 12 bytes).
+  // `file` is opened and closed by the caller.
+  explicit CompressedStreamReader(FileHandle& file);
+  ~CompressedStreamReader();
+  CompressedStreamReader(const CompressedStreamReader&) = delete;
+  CompressedStreamReader& operator=(const CompressedStreamReader&) = delete;
+
+  // Fills the whole non-empty range or throws: UnexpectedEndOfCompressedFile
+  // or FormatError (compressed body), EndOfFileError (stored body),
+  // UntrustedByteLimitExceeded when an armed limit is passed (the bytes of
+  // that read are delivered and counted first).
+  void read(ByteRange range);
+  // True when nothing but the body's proper end follows what was delivered:
+  // for the compressed body the inflater is first allowed to finish the
+  // zlib stream (its trailer verified); any further record byte, damage or
+  // byte after the stream makes it false.
+  bool atEnd();
+  bool hasMore() { return !atEnd(); }
+  // The final check value of everything delivered (complemented once).
+  uint32_t checkValue();
+  uint32_t storedCheckValue() const { return storedCheck_; }
+  uint64_t setByteLimit(uint64_t n);
+  uint64_t extendByteLimit(uint64_t n);
+  uint64_t consumed() const { return consumed_; }
+
+ private:
+  // Loads the next raw piece into `input_`; false when the file has no more.
+  bool refill();
+  bool finishStream();
+
+  z_stream stream_;
+  FileReader fileReader_;
+  FileSection section_;
+  PushBackSource pushBack_;
+  ByteSource& source_;
+  uint8_t input_[format::kStreamBufferSize];
+  bool compressed_ = false;
+  bool streamEnded_ = false;
+  bool damaged_ = false;
+  uint32_t storedCheck_ = 0;
+  StreamCrc crc_;
+  bool checkTaken_ = false;
+  bool limitArmed_ = false;
+  uint64_t consumed_ = 0;
+  uint64_t limit_ = 0;
+};
+
+}  // namespace vna

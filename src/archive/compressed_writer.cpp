@@ -1,0 +1,73 @@
+#include "compressed_writer.h"
+
+#include <cstring>
+
+#include "errors.h"
+
+namespace vna {
+
+CompressedStreamWriter::CompressedStreamWriter(WritableFileHandle& file)
+    : output_(file, 0) {
+  crc_.init();
+  uint8_t header[format::kHeaderLength];
+  std::memcpy(header, format::kCompressedMagic, format::kMagicLength);
+  header[format::kMagicLength] = 0;
+  format::encodeBigEndian32(crc_.value(), header + format::kCheckValueOffset, 4);
+  output_.write(ConstByteRange(header, header + sizeof header));
+
+  std::memset(&stream_, 0, sizeof stream_);
+  stream_.next_out = buffer_;
+  stream_.avail_out = sizeof buffer_;
+  if (deflateInit_(&stream_, Z_DEFAULT_COMPRESSION, "1.2.2", static_cast<int>(sizeof stream_)) !=
+      Z_OK) {
+    throw DeflateInitError();
+  }
+  compressorOpen_ = true;
+}
+
+CompressedStreamWriter::~CompressedStreamWriter() {
+  if (compressorOpen_) deflateEnd(&stream_);
+}
+
+void CompressedStreamWriter::writeBuffer(std::size_t count) {
+  if (count > 0) output_.write(ConstByteRange(buffer_, buffer_ + count));
+  stream_.next_out = buffer_;
+  stream_.avail_out = sizeof buffer_;
+}
+
+void CompressedStreamWriter::write(ConstByteRange range) {
+  if (range.length() == 0) return;
+  crc_.update(range.begin, range.end);
+  stream_.next_in = const_cast<Bytef*>(range.begin);
+  stream_.avail_in = static_cast<uInt>(range.length());
+  for (;;) {
+    if (stream_.avail_out == 0) writeBuffer(sizeof buffer_);
+    int result = deflate(&stream_, Z_NO_FLUSH);
+    // Z_BUF_ERROR only says no progress was possible this call (nothing
+    // left to take or give); it is not a failure.
+    if (result != Z_OK && result != Z_BUF_ERROR) throw DeflateError();
+    if (stream_.avail_out == 0 || stream_.avail_in > 0) continue;
+    return;
+  }
+}
+
+void CompressedStreamWriter::finish() {
+  stream_.next_in = nullptr;
+  stream_.avail_in = 0;
+  int result;
+  do {
+    if (stream_.avail_out == 0) writeBuffer(sizeof buffer_);
+    result = deflate(&stream_, Z_FINISH);
+    if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) throw DeflateError();
+    writeBuffer(sizeof buffer_ - stream_.avail_out);
+  } while (result != Z_STREAM_END);
+  if (deflateEnd(&stream_) != Z_OK) throw DeflateEndError();
+  compressorOpen_ = false;
+
+  uint8_t check[4];
+  format::encodeBigEndian32(crc_.final(), check, sizeof check);
+  output_.setPosition(format::kCheckValueOffset);
+  output_.write(ConstByteRange(check, check + sizeof check));
+}
+
+}  // namespace vna

@@ -1,0 +1,220 @@
+#include "file_item.h"
+
+#include <cctype>
+#include <cstring>
+#include <ctime>
+
+#include "errors.h"
+
+namespace vna {
+
+namespace {
+
+bool isDotName(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
+// Per drive letter: 0 not yet asked, 1 FAT, 2 not FAT.
+unsigned char fatAnswers[26];
+
+bool askVolumeIsFat(const char* root) {
+  char fileSystem[64] = {0};
+  DWORD flags = 0;
+  if (!GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, fileSystem,
+                             sizeof fileSystem)) {
+    return false;
+  }
+  return std::tolower(static_cast<unsigned char>(fileSystem[0])) == 'f' &&
+         std::tolower(static_cast<unsigned char>(fileSystem[1])) == 'a' &&
+         std::tolower(static_cast<unsigned char>(fileSystem[2])) == 't';
+}
+
+}  // namespace
+
+FileItem::FileItem(const FilePath& path) {
+  if (!lookup(path)) throw FileItemError();
+}
+
+bool FileItem::lookup(const FilePath& path) {
+  path_.assign(path.text());
+  found_ = false;
+  if (path_.empty()) return false;
+  HANDLE find = FindFirstFileA(path_.text(), &record_);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  FindClose(find);
+  found_ = true;
+  return true;
+}
+
+void FileItem::requireFound() const {
+  if (!found_) throw FileItemError();
+}
+
+bool FileItem::isFile() const {
+  requireFound();
+  return (record_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FileItem::isDirectory() const {
+  requireFound();
+  return (record_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         !isDotName(record_.cFileName);
+}
+
+const char* FileItem::fileName() const {
+  requireFound();
+  return record_.cFileName;
+}
+
+uint64_t FileItem::size() const {
+  requireFound();
+  return (static_cast<uint64_t>(record_.nFileSizeHigh) << 32) | record_.nFileSizeLow;
+}
+
+int64_t FileItem::modificationTime() const {
+  requireFound();
+  return fileTimeToMicroseconds(record_.ftLastWriteTime, isOnFatVolume(path_.text()));
+}
+
+DirectoryIterator::DirectoryIterator() : buffer_(new char[platform::kPathBufferSize]) {}
+
+DirectoryIterator::~DirectoryIterator() { close(); }
+
+void DirectoryIterator::close() {
+  if (find_ != INVALID_HANDLE_VALUE) FindClose(find_);
+  find_ = INVALID_HANDLE_VALUE;
+  item_.found_ = false;
+}
+
+bool DirectoryIterator::placeName() {
+  std::size_t nameLength = std::strlen(item_.record_.cFileName);
+  if (prefixLength_ + nameLength + 1 > platform::kPathBufferSize) return false;
+  std::memcpy(buffer_.get() + prefixLength_, item_.record_.cFileName, nameLength + 1);
+  item_.path_.assign(buffer_.get());
+  item_.found_ = true;
+  return true;
+}
+
+void DirectoryIterator::open(const FilePath& directory) {
+  close();
+  skipped_ = false;
+  std::size_t length = directory.length();
+  // The directory, "\" and at least a one-byte name and terminator must fit.
+  if (length + 3 > platform::kPathBufferSize) {
+    skipped_ = true;
+    return;
+  }
+  std::string pattern = std::string(directory.text()) + "\\*.*";
+  find_ = FindFirstFileA(pattern.c_str(), &item_.record_);
+  if (find_ == INVALID_HANDLE_VALUE) {
+    // "No matching entry" is an empty listing (a drive root has no "."),
+    // anything else a directory that could not be read.
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) skipped_ = true;
+    return;
+  }
+  std::memcpy(buffer_.get(), directory.text(), length);
+  buffer_[length] = '\\';
+  prefixLength_ = length + 1;
+  if (!placeName()) {
+    skipped_ = true;
+    next();
+  }
+}
+
+void DirectoryIterator::next() {
+  while (find_ != INVALID_HANDLE_VALUE) {
+    if (!FindNextFileA(find_, &item_.record_)) {
+      if (GetLastError() != ERROR_NO_MORE_FILES) skipped_ = true;
+      close();
+      return;
+    }
+    if (placeName()) return;
+    skipped_ = true;
+  }
+}
+
+int64_t zoneBiasSeconds(DWORD code, const TIME_ZONE_INFORMATION& zone) {
+  if (code == TIME_ZONE_ID_DAYLIGHT) {
+    return zone.DaylightDate.wMonth != 0 && zone.DaylightBias != 0
+               ? static_cast<int64_t>(zone.DaylightBias) * 60
+               : 0;
+  }
+  if (code == TIME_ZONE_ID_STANDARD) {
+    return zone.StandardDate.wMonth != 0 && zone.StandardBias != 0
+               ? static_cast<int64_t>(zone.StandardBias) * 60
+               : 0;
+  }
+  return 0;
+}
+
+int64_t fatCorrectedMicroseconds(int64_t v, DWORD code, const TIME_ZONE_INFORMATION& zone) {
+  int64_t bias = zoneBiasSeconds(code, zone);
+  int64_t corrected = v - bias * 1000000;
+  int64_t seconds = corrected / 1000000;
+  if (seconds < 0 || seconds > 2147483647) return corrected + bias * 1000000;
+  time_t t = static_cast<time_t>(seconds);
+  struct tm* broken = std::gmtime(&t);
+  if (broken == nullptr) return corrected;
+  struct tm calendar = *broken;
+  calendar.tm_isdst = -1;
+  if (std::mktime(&calendar) == static_cast<time_t>(-1) || calendar.tm_isdst != 1) {
+    return corrected;
+  }
+  if ((code == TIME_ZONE_ID_STANDARD || code == TIME_ZONE_ID_DAYLIGHT) &&
+      zone.DaylightDate.wMonth != 0 && zone.DaylightBias != 0) {
+    corrected += static_cast<int64_t>(zone.DaylightBias) * 60000000;
+  }
+  return corrected;
+}
+
+int64_t fileTimeToMicroseconds(FILETIME time, bool onFat) {
+  int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
+                                       time.dwLowDateTime);
+  int64_t v = (ticks - 116444736000000000LL) / 10;
+  if (!onFat) return v;
+  ZoneInformation zone = timeZoneInformation();
+  return fatCorrectedMicroseconds(v, zone.code, zone.record);
+}
+
+ZoneInformation timeZoneInformation() {
+  static TIME_ZONE_INFORMATION record;
+  static DWORD code = GetTimeZoneInformation(&record);
+  return ZoneInformation{code, record};
+}
+
+int64_t activeZoneBias() {
+  ZoneInformation zone = timeZoneInformation();
+  return zoneBiasSeconds(zone.code, zone.record);
+}
+
+bool isOnFatVolume(const char* path) {
+  if (path == nullptr) return false;
+  std::size_t length = std::strlen(path);
+  if (length < 3) return false;
+  if (path[1] == ':') {
+    int letter = std::tolower(static_cast<unsigned char>(path[0]));
+    if (letter < 'a' || letter > 'z') return false;
+    unsigned char& answer = fatAnswers[letter - 'a'];
+    if (answer == 0) {
+      char root[4] = {path[0], path[1], path[2], '\0'};
+      answer = askVolumeIsFat(root) ? 1 : 2;
+    }
+    return answer == 1;
+  }
+  if (isSeparator(path[0]) && isSeparator(path[1])) {
+    const char* server = path + 2;
+    const char* serverEnd = server;
+    while (*serverEnd != '\0' && !isSeparator(*serverEnd)) ++serverEnd;
+    if (*serverEnd == '\0') return false;
+    const char* share = serverEnd + 1;
+    const char* shareEnd = share;
+    while (*shareEnd != '\0' && !isSeparator(*shareEnd)) ++shareEnd;
+    if (static_cast<std::size_t>(shareEnd - path) >= 258) return false;
+    std::string root = "\\\\" + std::string(server, serverEnd) + "\\" +
+                       std::string(share, shareEnd) + "\\";
+    return askVolumeIsFat(root.c_str());
+  }
+  return false;
+}
+
+}  // namespace vna

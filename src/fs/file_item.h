@@ -1,0 +1,93 @@
+// What stands at a path, as the OS find service reports it, and the
+// enumeration of one directory.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "file_path.h"
+#include "platform_api.h"
+
+namespace vna {
+
+class FileItem {
+ public:
+  FileItem() = default;
+  // Looks `path` up; throws FileItemError when nothing is there.
+  explicit FileItem(const FilePath& path);
+
+  // Replaces path, record and found flag. Never throws; false when nothing
+  // was found (missing path, empty path, any find failure).
+  bool lookup(const FilePath& path);
+
+  // The queries below throw FileItemError unless the last lookup found the item.
+  bool isFile() const;       // anything that is not a directory
+  bool isDirectory() const;  // directory bit set, name neither "." nor ".."
+  const char* fileName() const;
+  uint64_t size() const;
+  // Microseconds since 1970-01-01 UTC, FAT-corrected where the volume is FAT.
+  int64_t modificationTime() const;
+  const FilePath& path() const { return path_; }
+  bool found() const { return found_; }
+
+ private:
+  friend class DirectoryIterator;
+  void requireFound() const;
+
+  WIN32_FIND_DATAA record_{};
+  FilePath path_;
+  bool found_ = false;
+};
+
+// Walks one directory ("dir\*.*"), "." and ".." included, in the OS's order.
+class DirectoryIterator {
+ public:
+  DirectoryIterator();
+  ~DirectoryIterator();
+  DirectoryIterator(const DirectoryIterator&) = delete;
+  DirectoryIterator& operator=(const DirectoryIterator&) = delete;
+
+  // Starts an enumeration (closing any open one). A directory that cannot be
+  // enumerated leaves the iterator invalid; nothing is raised.
+  void open(const FilePath& directory);
+  bool isValid() const { return find_ != INVALID_HANDLE_VALUE; }
+  void next();
+  const FileItem& item() const { return item_; }
+  // True when this enumeration dropped something: the directory could not be
+  // listed, an entry's full path did not fit the path buffer, or the listing
+  // ended with an error.
+  bool skippedEntries() const { return skipped_; }
+
+ private:
+  void close();
+  // Puts the record's name after the prefix; false when it does not fit.
+  bool placeName();
+
+  std::unique_ptr<char[]> buffer_;
+  std::size_t prefixLength_ = 0;
+  HANDLE find_ = INVALID_HANDLE_VALUE;
+  FileItem item_;
+  bool skipped_ = false;
+};
+
+// Microseconds since 1970 UTC of an OS file time; `onFat` applies the FAT
+// correction (the zone bias in force now is taken back out).
+int64_t fileTimeToMicroseconds(FILETIME time, bool onFat);
+bool isOnFatVolume(const char* path);
+
+struct ZoneInformation {
+  DWORD code;
+  const TIME_ZONE_INFORMATION& record;
+};
+// Asked of the OS once per process.
+ZoneInformation timeZoneInformation();
+// Seconds of the bias in force now (standard or daylight), 0 when unknown.
+int64_t activeZoneBias();
+
+// The arithmetic behind the two functions above, with the zone given, so
+// that it can be checked with any zone on any platform.
+int64_t zoneBiasSeconds(DWORD code, const TIME_ZONE_INFORMATION& zone);
+int64_t fatCorrectedMicroseconds(int64_t utcMicroseconds, DWORD code,
+                                 const TIME_ZONE_INFORMATION& zone);
+
+}  // namespace vna

@@ -1,0 +1,50 @@
+#include "file_path.h"
+
+#include <cstring>
+#include <vector>
+
+#include "platform_api.h"
+
+namespace vna {
+
+namespace {
+std::size_t lengthWithoutTrailingSeparators(const char* text) {
+  std::size_t length = std::strlen(text);
+  while (length > 0 && isSeparator(text[length - 1])) --length;
+  return length;
+}
+}  // namespace
+
+FilePath::FilePath(const char* text) {
+  if (text != nullptr) text_.assign(text, lengthWithoutTrailingSeparators(text));
+}
+
+FilePath::FilePath(const FilePath& base, const char* name) : text_(base.text_) {
+  std::size_t nameLength = name != nullptr ? lengthWithoutTrailingSeparators(name) : 0;
+  if (!text_.empty() && nameLength > 0) text_ += '\\';
+  if (nameLength > 0) text_.append(name, nameLength);
+}
+
+void FilePath::assign(const char* text) {
+  if (text == nullptr) {
+    text_.clear();
+  } else if (text != text_.c_str()) {
+    text_.assign(text);
+  }
+}
+
+std::string FilePath::fileName() const {
+  std::string::size_type separator = text_.find_last_of("\\/");
+  return separator == std::string::npos ? std::string() : text_.substr(separator + 1);
+}
+
+FilePath currentDirectory() {
+  std::vector<char> buffer(platform::kPathBufferSize);
+  DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+  // A result as large as the buffer is the size it would need: nothing was
+  // filled in, so the buffer must not be read.
+  if (length == 0 || length >= buffer.size()) return FilePath();
+  return FilePath(buffer.data());
+}
+
+}  // namespace vna

@@ -1,0 +1,155 @@
+#include "file_streams.h"
+
+#include "error_tables.h"
+#include "errors.h"
+#include "file_item.h"
+
+namespace vna {
+
+namespace {
+
+
+// Positions are applied before every call as a signed 32-bit distance, so
+// offsets of 2^31 and beyond are refused here.
+void seekTo(HANDLE handle, uint32_t offset) {
+  if (SetFilePointer(handle, static_cast<LONG>(offset), nullptr, FILE_BEGIN) ==
+      INVALID_SET_FILE_POINTER) {
+    throw FileSeekError();
+  }
+}
+
+}  // namespace
+
+FileHandle::~FileHandle() {
+  try {
+    close();
+  } catch (...) {
+    // A failed close while unwinding or cleaning up has nobody to report to.
+  }
+}
+
+void FileHandle::open(const FilePath& path) {
+  handle_ = CreateFileA(path.text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle_ == INVALID_HANDLE_VALUE) mapOpenError(GetLastError());
+}
+
+void FileHandle::close() {
+  if (handle_ == INVALID_HANDLE_VALUE) return;
+  HANDLE held = handle_;
+  handle_ = INVALID_HANDLE_VALUE;
+  if (!CloseHandle(held)) mapOpenError(GetLastError());
+}
+
+uint32_t FileHandle::size() const {
+  DWORD size = GetFileSize(handle_, nullptr);
+  if (size == INVALID_FILE_SIZE) mapOpenError(GetLastError());
+  return size;
+}
+
+bool FileHandle::identity(FileIdentity& out) const {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (handle_ == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle_, &info)) return false;
+  out.volume = info.dwVolumeSerialNumber;
+  out.indexHigh = info.nFileIndexHigh;
+  out.indexLow = info.nFileIndexLow;
+  return true;
+}
+
+void WritableFileHandle::create(const FilePath& path) {
+  close();
+  handle_ = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle_ == INVALID_HANDLE_VALUE) mapCreateError(GetLastError());
+}
+
+void WritableFileHandle::open(const FilePath& path) {
+  close();
+  FileItem item;
+  if (!item.lookup(path)) throw FileNotFoundError();
+  handle_ = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle_ == INVALID_HANDLE_VALUE) mapCreateError(GetLastError());
+}
+
+bool queryFileIdentity(const FilePath& path, FileIdentity& out) {
+  if (path.empty()) return false;
+  // No access asked and every kind of sharing allowed: this succeeds even
+  // for a file that this process holds open for writing.
+  HANDLE handle = CreateFileA(path.text(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  out.volume = info.dwVolumeSerialNumber;
+  out.indexHigh = info.nFileIndexHigh;
+  out.indexLow = info.nFileIndexLow;
+  return true;
+}
+
+void FileReader::attach(const FileHandle& handle, uint32_t position) {
+  handle_ = &handle;
+  size_ = handle.size();
+  position_ = position;
+}
+
+uint32_t FileReader::readAt(ByteRange range) {
+  seekTo(handle_->handle(), position_);
+  DWORD read = 0;
+  if (!ReadFile(handle_->handle(), range.begin, static_cast<DWORD>(range.length()), &read,
+                nullptr)) {
+    mapReadError(GetLastError());
+  }
+  position_ += read;
+  return read;
+}
+
+void FileReader::readSome(ByteRange& range) { range.begin += readAt(range); }
+
+void FileReader::readExact(ByteRange range) {
+  if (readAt(range) != range.length()) throw EndOfFileError();
+}
+
+void FileWriter::write(ConstByteRange range) {
+  seekTo(handle_->handle(), position_);
+  DWORD written = 0;
+  DWORD length = static_cast<DWORD>(range.length());
+  if (!WriteFile(handle_->handle(), range.begin, length, &written, nullptr)) {
+    mapWriteError(GetLastError());
+  }
+  // The OS taking fewer bytes than asked means they are not on disk.
+  if (written != length) throw DiskFullError();
+  position_ += length;
+}
+
+void FileReadingLoop::start(uint8_t* bufferBegin, uint8_t* bufferEnd, const FileHandle& handle,
+                            uint32_t position) {
+  bufferBegin_ = bufferBegin;
+  bufferEnd_ = bufferEnd;
+  chunkEnd_ = bufferBegin;
+  uint32_t size = handle.size();
+  reader_.attach(handle, position);
+  remaining_ = size - position;
+  if (remaining_ != 0) fill();
+}
+
+void FileReadingLoop::advance() {
+  remaining_ -= static_cast<uint32_t>(chunkEnd_ - bufferBegin_);
+  if (remaining_ != 0) fill();
+}
+
+void FileReadingLoop::fill() {
+  if (reader_.atEnd()) throw FileReadingLoopEndOfFileError();
+  std::size_t capacity = static_cast<std::size_t>(bufferEnd_ - bufferBegin_);
+  std::size_t request = remaining_ < capacity ? remaining_ : capacity;
+  ByteRange range{bufferBegin_, bufferBegin_ + request};
+  reader_.readSome(range);
+  chunkEnd_ = range.begin;
+  // A file that shrank after the loop started gives nothing more; stop
+  // instead of asking for ever.
+  if (chunkEnd_ == bufferBegin_) throw FileReadingLoopEndOfFileError();
+}
+
+}  // namespace vna

@@ -1,0 +1,140 @@
+// The only road to file contents: handles, positional readers and writers,
+// a chunked copy loop and a ByteSource over a reader. Every OS failure
+// becomes an error class through the per-operation tables. Readers and
+// writers refer to handles their callers own and keep alive.
+#pragma once
+
+#include <cstdint>
+
+#include "byte_range.h"
+#include "file_path.h"
+#include "platform_api.h"
+
+namespace vna {
+
+// The identity of an open file: same volume and same index means same file,
+// whatever path spelled it.
+struct FileIdentity {
+  uint32_t volume = 0;
+  uint32_t indexHigh = 0;
+  uint32_t indexLow = 0;
+  bool operator==(const FileIdentity& o) const {
+    return volume == o.volume && indexHigh == o.indexHigh && indexLow == o.indexLow;
+  }
+};
+
+class FileHandle {
+ public:
+  FileHandle() = default;
+  // Opens an existing file for reading (others may read too).
+  explicit FileHandle(const FilePath& path) { FileHandle::open(path); }
+  virtual ~FileHandle();
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  // Call once on a fresh object. Failure: the open table.
+  virtual void open(const FilePath& path);
+  // Does nothing without a handle; always ends without one; reports failure.
+  void close();
+  // Low 32 bits of the size.
+  uint32_t size() const;
+  // False when the OS cannot say.
+  bool identity(FileIdentity& out) const;
+  bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE handle() const { return handle_; }
+
+ protected:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+class WritableFileHandle : public FileHandle {
+ public:
+  WritableFileHandle() = default;
+  explicit WritableFileHandle(const FilePath& path) { create(path); }
+  // Creates or truncates, read and write access, others may read. Failure:
+  // the create table.
+  void create(const FilePath& path);
+  // Opens an existing file for reading and writing.
+  void open(const FilePath& path) override;
+};
+
+// Looks up the identity of whatever file stands at `path` without reading
+// it (so a file held open for writing can be asked too). False when there
+// is no file or the OS cannot say.
+bool queryFileIdentity(const FilePath& path, FileIdentity& out);
+
+class FileReader {
+ public:
+  // Size is taken now and never refreshed.
+  void attach(const FileHandle& handle, uint32_t position);
+  bool hasMore() const { return position_ < size_; }
+  bool atEnd() const { return position_ >= size_; }
+  // Short reads, even empty ones, are not errors.
+  void readSome(ByteRange& range);
+  // EndOfFileError when fewer bytes arrive than the range holds.
+  void readExact(ByteRange range);
+  uint32_t position() const { return position_; }
+  uint32_t size() const { return size_; }
+
+ private:
+  uint32_t readAt(ByteRange range);
+
+  const FileHandle* handle_ = nullptr;
+  uint32_t position_ = 0;
+  uint32_t size_ = 0;
+};
+
+class FileWriter : public ByteSink {
+ public:
+  FileWriter() = default;
+  FileWriter(WritableFileHandle& handle, uint32_t position) : handle_(&handle), position_(position) {}
+  void attach(WritableFileHandle& handle, uint32_t position) {
+    handle_ = &handle;
+    position_ = position;
+  }
+  void setPosition(uint32_t position) { position_ = position; }
+  uint32_t position() const { return position_; }
+  // A write the OS reports as shorter than asked raises DiskFullError.
+  void write(ConstByteRange range) override;
+
+ private:
+  WritableFileHandle* handle_ = nullptr;
+  uint32_t position_ = 0;
+};
+
+// Copies a file chunk by chunk through the caller's buffer:
+//   start(...); while (remaining() != 0) { use chunk; advance(); }
+class FileReadingLoop {
+ public:
+  void start(uint8_t* bufferBegin, uint8_t* bufferEnd, const FileHandle& handle,
+             uint32_t position);
+  void advance();
+  uint32_t remaining() const { return remaining_; }
+  const uint8_t* chunkBegin() const { return bufferBegin_; }
+  const uint8_t* chunkEnd() const { return chunkEnd_; }
+
+ private:
+  // FileReadingLoopEndOfFileError when the file has no more bytes to give.
+  void fill();
+
+  uint8_t* bufferBegin_ = nullptr;
+  uint8_t* bufferEnd_ = nullptr;
+  FileReader reader_;
+  uint8_t* chunkEnd_ = nullptr;
+  uint32_t remaining_ = 0;
+};
+
+// A FileReader seen as a ByteSource, without a byte limit.
+class FileSection : public ByteSource {
+ public:
+  void attachUnbounded(FileReader& reader) { reader_ = &reader; }
+  bool atEnd() override { return !hasMore(); }
+  bool hasMore() override { return reader_->hasMore(); }
+  void readExact(ByteRange range) override { reader_->readExact(range); }
+  void readSome(ByteRange& range) override { reader_->readSome(range); }
+
+ private:
+  FileReader* reader_ = nullptr;
+};
+
+}  // namespace vna

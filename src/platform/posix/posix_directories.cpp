@@ -1,0 +1,313 @@
+// Win32 directory, attribute, current-directory, time-zone and volume
+// services over POSIX.
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "posix_handles.h"
+#include "posix_internal.h"
+
+using vna::platform::posix::FindObject;
+using vna::platform::posix::HandleKind;
+using vna::platform::posix::HandleObject;
+using vna::platform::posix::nativePath;
+using vna::platform::posix::setErrorFromErrno;
+
+namespace {
+
+bool hasWildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
+
+// Windows wildcard matching as far as the system uses it: "*" and "?", with
+// "*.*" matching every name, dotted or not.
+bool matches(const char* pattern, const char* name) {
+  if (std::strcmp(pattern, "*.*") == 0) return true;
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '?' || *pattern == *name) {
+      ++pattern;
+      ++name;
+    } else if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+DWORD attributesOf(const struct stat& st) {
+  DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
+  if ((st.st_mode & 0222) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+  return attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+void fill(WIN32_FIND_DATAA* data, const char* name, const struct stat& st) {
+  std::memset(data, 0, sizeof *data);
+  data->dwFileAttributes = attributesOf(st);
+  FILETIME ft = vna::platform::posix::fileTimeFrom(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  data->ftLastWriteTime = ft;
+  data->ftCreationTime = ft;
+  data->ftLastAccessTime = ft;
+  if (!S_ISDIR(st.st_mode)) {
+    unsigned long long size = static_cast<unsigned long long>(st.st_size);
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size);
+  }
+  std::strncpy(data->cFileName, name, MAX_PATH - 1);
+}
+
+bool listable(const struct stat& st) { return S_ISDIR(st.st_mode) || S_ISREG(st.st_mode); }
+
+// Moves to the next listable entry that matches; false at the end.
+bool advance(FindObject* find, WIN32_FIND_DATAA* data) {
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = readdir(find->dir);
+    if (entry == nullptr) {
+      SetLastError(errno != 0 ? vna::platform::win32CodeForErrno(errno) : ERROR_NO_MORE_FILES);
+      return false;
+    }
+    if (!matches(find->pattern.c_str(), entry->d_name)) continue;
+    struct stat st;
+    if (fstatat(dirfd(find->dir), entry->d_name, &st, 0) != 0 || !listable(st)) continue;
+    if (std::strlen(entry->d_name) >= MAX_PATH) continue;
+    fill(data, entry->d_name, st);
+    SetLastError(ERROR_SUCCESS);
+    return true;
+  }
+}
+
+FindObject* findObject(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
+  auto* object = static_cast<HandleObject*>(handle);
+  return object->kind == HandleKind::Find ? static_cast<FindObject*>(object) : nullptr;
+}
+
+}  // namespace
+
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+  std::string native = nativePath(pattern);
+  std::string::size_type slash = native.find_last_of('/');
+  std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
+  if (name.empty()) {
+    SetLastError(native.empty() ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!hasWildcard(name)) {
+    struct stat st;
+    if (stat(native.c_str(), &st) != 0) {
+      setErrorFromErrno(errno, native);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (!listable(st) || name.size() >= MAX_PATH) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
+    fill(data, name.c_str(), st);
+    SetLastError(ERROR_SUCCESS);
+    return new FindObject();
+  }
+  std::string directory =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : native.substr(0, slash));
+  DIR* dir = opendir(directory.c_str());
+  if (dir == nullptr) {
+    int error = errno;
+    SetLastError(error == ENOENT ? ERROR_PATH_NOT_FOUND : vna::platform::win32CodeForErrno(error));
+    return INVALID_HANDLE_VALUE;
+  }
+  auto* find = new FindObject();
+  find->dir = dir;
+  find->pattern = name;
+  if (!advance(find, data)) {
+    DWORD code = GetLastError();
+    FindClose(find);
+    SetLastError(code == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : code);
+    return INVALID_HANDLE_VALUE;
+  }
+  return find;
+}
+
+BOOL FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
+  FindObject* find = findObject(handle);
+  if (find == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (find->dir == nullptr) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+  }
+  return advance(find, data) ? TRUE : FALSE;
+}
+
+BOOL FindClose(HANDLE handle) {
+  FindObject* find = findObject(handle);
+  if (find == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (find->dir != nullptr) closedir(find->dir);
+  delete find;
+  return TRUE;
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+  std::string native = nativePath(path);
+  struct stat st;
+  if (native.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (stat(native.c_str(), &st) != 0) {
+    setErrorFromErrno(errno, native);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return attributesOf(st);
+}
+
+BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
+  std::string native = nativePath(path);
+  struct stat st;
+  if (stat(native.c_str(), &st) != 0) {
+    setErrorFromErrno(errno, native);
+    return FALSE;
+  }
+  mode_t mode = st.st_mode & 07777;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    mode &= ~static_cast<mode_t>(0222);
+  } else if ((mode & 0222) == 0) {
+    mode |= S_IWUSR;
+  }
+  if (mode != (st.st_mode & 07777) && chmod(native.c_str(), mode) != 0) {
+    setErrorFromErrno(errno, native);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+  std::string native = nativePath(path);
+  if (mkdir(native.c_str(), 0777) != 0) {
+    int error = errno;
+    setErrorFromErrno(error, native);
+    if (error == ENOENT) SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL RemoveDirectoryA(LPCSTR path) {
+  std::string native = nativePath(path);
+  if (rmdir(native.c_str()) != 0) {
+    int error = errno;
+    setErrorFromErrno(error, native);
+    if (error == ENOTDIR) SetLastError(ERROR_DIRECTORY);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL DeleteFileA(LPCSTR path) {
+  std::string native = nativePath(path);
+  struct stat st;
+  // Windows will not delete a read-only file; keep that rule here.
+  if (stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (unlink(native.c_str()) != 0) {
+    setErrorFromErrno(errno, native);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+  std::vector<char> local(PATH_MAX + 1);
+  if (getcwd(local.data(), local.size()) == nullptr) {
+    SetLastError(vna::platform::win32CodeForErrno(errno));
+    return 0;
+  }
+  DWORD length = static_cast<DWORD>(std::strlen(local.data()));
+  if (buffer == nullptr || length + 1 > size) return length + 1;
+  std::memcpy(buffer, local.data(), length + 1);
+  return length;
+}
+
+DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart) {
+  // Lexical, like its Windows namesake: "." and ".." are resolved on the
+  // text, links are not followed.
+  std::string native = nativePath(path);
+  if (native.empty()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (native[0] != '/') {
+    std::vector<char> cwd(PATH_MAX + 1);
+    if (getcwd(cwd.data(), cwd.size()) == nullptr) {
+      SetLastError(vna::platform::win32CodeForErrno(errno));
+      return 0;
+    }
+    native = std::string(cwd.data()) + "/" + native;
+  }
+  std::vector<std::string> parts;
+  std::string::size_type start = 0;
+  while (start <= native.size()) {
+    std::string::size_type end = native.find('/', start);
+    if (end == std::string::npos) end = native.size();
+    std::string part = native.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string full;
+  for (const std::string& part : parts) full += "/" + part;
+  if (full.empty()) full = "/";
+  DWORD length = static_cast<DWORD>(full.size());
+  if (buffer == nullptr || length + 1 > size) return length + 1;
+  std::memcpy(buffer, full.c_str(), length + 1);
+  if (filePart != nullptr) {
+    *filePart = parts.empty() ? nullptr : buffer + full.find_last_of('/') + 1;
+  }
+  return length;
+}
+
+DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION info) {
+  std::memset(info, 0, sizeof *info);
+  time_t now = time(nullptr);
+  struct tm local;
+  if (localtime_r(&now, &local) != nullptr) {
+    info->Bias = static_cast<LONG>(-local.tm_gmtoff / 60);
+  }
+  return TIME_ZONE_ID_UNKNOWN;
+}
+
+BOOL GetVolumeInformationA(LPCSTR, LPSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
+                           LPDWORD maxComponent, LPDWORD flags, LPSTR fileSystemName,
+                           DWORD fileSystemNameSize) {
+  // The kernel already reports FAT times in UTC, so no volume is "FAT" here.
+  if (volumeName != nullptr && volumeNameSize > 0) volumeName[0] = '\0';
+  if (serial != nullptr) *serial = 0;
+  if (maxComponent != nullptr) *maxComponent = 255;
+  if (flags != nullptr) *flags = 0;
+  if (fileSystemName != nullptr && fileSystemNameSize > 0) {
+    std::strncpy(fileSystemName, "POSIX", fileSystemNameSize - 1);
+    fileSystemName[fileSystemNameSize - 1] = '\0';
+  }
+  return TRUE;
+}

@@ -1,0 +1,207 @@
+// Win32 file services over POSIX descriptors.
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "posix_handles.h"
+#include "posix_internal.h"
+
+using vna::platform::posix::FileObject;
+using vna::platform::posix::HandleKind;
+using vna::platform::posix::HandleObject;
+using vna::platform::posix::nativePath;
+using vna::platform::posix::setErrorFromErrno;
+
+namespace {
+
+FileObject* fileObject(HANDLE handle) {
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
+  auto* object = static_cast<HandleObject*>(handle);
+  return object->kind == HandleKind::File ? static_cast<FileObject*>(object) : nullptr;
+}
+
+HANDLE fail(DWORD code) {
+  SetLastError(code);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIBUTES,
+                   DWORD disposition, DWORD /*flags*/, HANDLE /*templateFile*/) {
+  std::string native = nativePath(path);
+  if (native.empty()) return fail(ERROR_PATH_NOT_FOUND);
+  if (disposition != CREATE_ALWAYS && disposition != OPEN_EXISTING) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  const bool writing = (access & GENERIC_WRITE) != 0;
+  // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused
+  // below. It has no effect on regular files.
+  int oflags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  if (access == 0) {
+    oflags = O_CLOEXEC | O_PATH;
+  } else {
+    oflags |= writing ? O_RDWR : O_RDONLY;
+  }
+  if (disposition == CREATE_ALWAYS) {
+    // Windows refuses to replace a read-only file, even for an administrator.
+    struct stat st;
+    if (stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
+      return fail(ERROR_ACCESS_DENIED);
+    }
+    oflags |= O_CREAT;
+  }
+  int fd = open(native.c_str(), oflags, 0666);
+  if (fd < 0) {
+    setErrorFromErrno(errno, native);
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // Directories, devices, FIFOs and sockets are not files to read or write.
+    close(fd);
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  if (disposition == CREATE_ALWAYS && st.st_size != 0 && ftruncate(fd, 0) != 0) {
+    int error = errno;
+    close(fd);
+    setErrorFromErrno(error, native);
+    return INVALID_HANDLE_VALUE;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return new FileObject(fd);
+}
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+  FileObject* file = fileObject(handle);
+  if (read != nullptr) *read = 0;
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  DWORD total = 0;
+  char* out = static_cast<char*>(buffer);
+  while (total < toRead) {
+    ssize_t n = pread(file->fd, out + total, toRead - total, file->position + total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      setErrorFromErrno(errno, std::string());
+      file->position += total;
+      if (read != nullptr) *read = total;
+      return FALSE;
+    }
+    if (n == 0) break;
+    total += static_cast<DWORD>(n);
+  }
+  file->position += total;
+  if (read != nullptr) *read = total;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
+  FileObject* file = fileObject(handle);
+  if (written != nullptr) *written = 0;
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  DWORD total = 0;
+  const char* in = static_cast<const char*>(buffer);
+  BOOL ok = TRUE;
+  // A short write is retried for the rest; only an error or a write that
+  // makes no progress ends it.
+  while (total < toWrite) {
+    ssize_t n = pwrite(file->fd, in + total, toWrite - total, file->position + total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      setErrorFromErrno(errno, std::string());
+      ok = FALSE;
+      break;
+    }
+    if (n == 0) {
+      SetLastError(ERROR_DISK_FULL);
+      ok = FALSE;
+      break;
+    }
+    total += static_cast<DWORD>(n);
+  }
+  file->position += total;
+  if (written != nullptr) *written = total;
+  return ok;
+}
+
+DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD method) {
+  FileObject* file = fileObject(handle);
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if (method != FILE_BEGIN) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  long long target = distance;
+  if (distanceHigh != nullptr) {
+    target = (static_cast<long long>(*distanceHigh) << 32) | static_cast<DWORD>(distance);
+  }
+  if (target < 0) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return INVALID_SET_FILE_POINTER;
+  }
+  file->position = static_cast<off_t>(target);
+  if (distanceHigh != nullptr) *distanceHigh = static_cast<LONG>(target >> 32);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(target);
+}
+
+DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+  FileObject* file = fileObject(handle);
+  struct stat st;
+  if (file == nullptr || fstat(file->fd, &st) != 0) {
+    SetLastError(file == nullptr ? ERROR_INVALID_HANDLE : vna::platform::win32CodeForErrno(errno));
+    return INVALID_FILE_SIZE;
+  }
+  unsigned long long size = static_cast<unsigned long long>(st.st_size);
+  if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size >> 32);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(size);
+}
+
+BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
+  FileObject* file = fileObject(handle);
+  struct stat st;
+  if (file == nullptr || fstat(file->fd, &st) != 0) {
+    SetLastError(file == nullptr ? ERROR_INVALID_HANDLE : vna::platform::win32CodeForErrno(errno));
+    return FALSE;
+  }
+  *info = BY_HANDLE_FILE_INFORMATION{};
+  info->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  info->ftLastWriteTime =
+      vna::platform::posix::fileTimeFrom(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  info->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
+  unsigned long long size = static_cast<unsigned long long>(st.st_size);
+  info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  info->nFileSizeLow = static_cast<DWORD>(size);
+  info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+  unsigned long long inode = static_cast<unsigned long long>(st.st_ino);
+  info->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
+  info->nFileIndexLow = static_cast<DWORD>(inode);
+  return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  FileObject* file = fileObject(handle);
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  int result = close(file->fd);
+  int error = errno;
+  delete file;
+  if (result != 0 && error != EINTR) {
+    SetLastError(vna::platform::win32CodeForErrno(error));
+    return FALSE;
+  }
+  return TRUE;
+}
