@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <zlib.h>
+
+#include <string>
+
+#include "archive_fixtures.h"
+#include "compressed_reader.h"
+#include "compressed_writer.h"
+#include "errors.h"
+#include "stream_crc.h"
+
+namespace vna {
+namespace {
+
+using test::Sandbox;
+
+uint32_t crcOf(const std::string& bytes) {
+  StreamCrc crc;
+  crc.update(reinterpret_cast<const uint8_t*>(bytes.data()),
+             reinterpret_cast<const uint8_t*>(bytes.data()) + bytes.size());
+  return crc.final();
+}
+
+TEST(StreamCrc, HasTheBzip2CheckValues) {
+  EXPECT_EQ(crcOf("123456789"), 0xFC891918u);
+  EXPECT_EQ(crcOf(std::string("_\0", 2)), 0x13D851F5u);
+  EXPECT_EQ(crcOf(""), 0x00000000u);
+}
+
+TEST(StreamCrc, FastFormAgreesWithTheByteTableOnEveryLengthAndAlignment) {
+  std::string data = test::randomBytes(300, 9);
+  for (std::size_t offset = 0; offset < 8; ++offset) {
+    for (std::size_t length = 0; offset + length <= 200; ++length) {
+      const uint8_t* begin = reinterpret_cast<const uint8_t*>(data.data()) + offset;
+      StreamCrc fast;
+      fast.update(begin, begin + length);
+      ASSERT_EQ(fast.value(), StreamCrc::updateBytewise(0xFFFFFFFFu, begin, begin + length))
+          << offset << "+" << length;
+    }
+  }
+}
+
+TEST(StreamCrc, SplittingTheInputChangesNothing) {
+  std::string data = test::randomBytes(1000, 3);
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(data.data());
+  StreamCrc pieces;
+  pieces.update(p, p + 1);
+  pieces.update(p + 1, p + 1);
+  pieces.update(p + 1, p + 333);
+  pieces.update(p + 333, p + 1000);
+  EXPECT_EQ(pieces.final(), crcOf(data));
+}
+
+std::string inflateBody(const std::string& file) {
+  std::string out(1 << 20, '\0');
+  uLongf length = static_cast<uLongf>(out.size());
+  int r = uncompress(reinterpret_cast<Bytef*>(&out[0]), &length,
+                     reinterpret_cast<const Bytef*>(file.data() + 12),
+                     static_cast<uLong>(file.size() - 12));
+  EXPECT_EQ(r, Z_OK);
+  out.resize(length);
+  return out;
+}
+
+TEST(CompressedStreamWriter, EmptyStreamHasZeroCheckValue) {
+  Sandbox box;
+  test::writeArchive(box.path("a"), "");
+  std::string file = test::readFile(box.path("a"));
+  EXPECT_EQ(file.substr(0, 12), std::string("##SC001\0\0\0\0\0", 12));
+  EXPECT_EQ(static_cast<uint8_t>(file[12]), 0x78);
+  EXPECT_EQ(static_cast<uint8_t>(file[13]), 0x9C);
+  EXPECT_EQ(inflateBody(file), "");
+}
+
+TEST(CompressedStreamWriter, EndRecordArchiveCarriesItsCheckValue) {
+  Sandbox box;
+  test::writeArchive(box.path("a"), test::kEndRecord);
+  std::string file = test::readFile(box.path("a"));
+  EXPECT_EQ(file.substr(8, 4), "\x13\xD8\x51\xF5");
+  EXPECT_EQ(inflateBody(file), test::kEndRecord);
+}
+
+TEST(CompressedStreamWriter, ErrorAfterConstructionLeavesThePlaceholder) {
+  Sandbox box;
+  {
+    WritableFileHandle file(box.path("a"));
+    CompressedStreamWriter writer(file);
+    std::string data = test::randomBytes(100000, 5);
+    writer.write(ConstByteRange(reinterpret_cast<const uint8_t*>(data.data()),
+                                reinterpret_cast<const uint8_t*>(data.data()) + data.size()));
+    // Destroyed without finish, as when an error unwinds.
+  }
+  std::string file = test::readFile(box.path("a"));
+  EXPECT_EQ(file.substr(8, 4), "\xFF\xFF\xFF\xFF");
+  EXPECT_EQ((file.size() - 12) % 32768, 0u);
+}
+
+class ReaderTest : public ::testing::Test {
+ protected:
+  std::string readAll(const std::string& fileBytes, std::size_t count) {
+    test::writeFile(box.path("a"), fileBytes);
+    FileHandle file(box.path("a"));
+    CompressedStreamReader reader(file);
+    std::string out(count, '\0');
+    if (count > 0) {
+      uint8_t* p = reinterpret_cast<uint8_t*>(&out[0]);
+      reader.read(ByteRange{p, p + count});
+    }
+    atEnd = reader.atEnd();
+    check = reader.checkValue();
+    stored = reader.storedCheckValue();
+    return out;
+  }
+  Sandbox box;
+  bool atEnd = false;
+  uint32_t check = 0;
+  uint32_t stored = 0;
+};
+
+TEST_F(ReaderTest, HeaderOnlyArchiveFailsAtTheFirstRead) {
+  EXPECT_THROW(readAll(std::string("##SC001\0\0\0\0\0", 12), 1), UnexpectedEndOfCompressedFile);
+  EXPECT_THROW(readAll("##SC0", 0), EndOfFileError);
+}
+
+TEST_F(ReaderTest, MagicIsCaseSensitiveAndTheFillerIgnored) {
+  EXPECT_THROW(readAll(std::string("##sc001\0\0\0\0\0", 12), 0), FileStartingBytesNotRecognized);
+  EXPECT_THROW(readAll(std::string("##SC002\0\0\0\0\0", 12), 0), FileStartingBytesNotRecognized);
+  test::writeArchive(box.path("ok"), test::kEndRecord);
+  std::string bytes = test::readFile(box.path("ok"));
+  bytes[7] = '\x7F';
+  EXPECT_EQ(readAll(bytes, 2), test::kEndRecord);
+  EXPECT_TRUE(atEnd);
+  EXPECT_EQ(check, 0x13D851F5u);
+  EXPECT_EQ(stored, 0x13D851F5u);
+}
+
+TEST_F(ReaderTest, StoredVariantReadsPlainRecords) {
+  std::string body = test::record("a.txt", "abc") + test::kEndRecord;
+  std::string file = std::string("##SN001\0", 8) + std::string(4, '\0') + body;
+  EXPECT_EQ(readAll(file, body.size()), body);
+  EXPECT_TRUE(atEnd);
+  EXPECT_EQ(check, crcOf(body));
+  EXPECT_THROW(readAll(file, body.size() + 1), EndOfFileError);
+}
+
+TEST_F(ReaderTest, ByteAfterTheStreamIsNotTheEnd) {
+  test::writeArchive(box.path("ok"), test::kEndRecord);
+  std::string bytes = test::readFile(box.path("ok")) + "X";
+  // The stray byte is in the same refill as the end of the stream.
+  EXPECT_THROW(readAll(bytes, 2), FormatError);
+  EXPECT_THROW(readAll(bytes, 3), FormatError);
+}
+
+TEST_F(ReaderTest, TruncatedStreamIsRejectedAtTheEndTest) {
+  test::writeArchive(box.path("ok"), test::kEndRecord);
+  std::string bytes = test::readFile(box.path("ok"));
+  readAll(bytes.substr(0, bytes.size() - 2), 2);
+  EXPECT_FALSE(atEnd) << "the Adler-32 trailer is incomplete";
+}
+
+TEST_F(ReaderTest, CorruptTrailerIsRejectedAtTheEndTest) {
+  test::writeArchive(box.path("ok"), test::kEndRecord);
+  std::string bytes = test::readFile(box.path("ok"));
+  bytes[bytes.size() - 1] ^= 1;
+  bool rejected = false;
+  try {
+    readAll(bytes, 2);
+    rejected = !atEnd;
+  } catch (const FormatError&) {
+    rejected = true;
+  }
+  EXPECT_TRUE(rejected);
+}
+
+TEST_F(ReaderTest, ByteLimitCountsDeliveredBytes) {
+  test::writeArchive(box.path("ok"), std::string(100, 'x'));
+  FileHandle file(box.path("ok"));
+  CompressedStreamReader reader(file);
+  EXPECT_EQ(reader.setByteLimit(12 + 10), 10u);
+  uint8_t buffer[10];
+  reader.read(ByteRange{buffer, buffer + 10});
+  EXPECT_THROW(reader.read(ByteRange{buffer, buffer + 1}), UntrustedByteLimitExceeded);
+  EXPECT_EQ(reader.consumed(), 23u);
+  EXPECT_EQ(reader.extendByteLimit(0), 0u);
+  EXPECT_EQ(reader.extendByteLimit(5), 4u);
+}
+
+TEST(PushBackSource, HeldBytesComeFirstAndOverflowIsRefused) {
+  Sandbox box;
+  test::writeFile(box.path("f"), "0123456789");
+  FileHandle file(box.path("f"));
+  FileReader reader;
+  reader.attach(file, 0);
+  FileSection section;
+  section.attachUnbounded(reader);
+  PushBackSource source(section);
+  const uint8_t held[3] = {'a', 'b', 'c'};
+  source.unread(ConstByteRange(held, held + 3));
+  uint8_t out[5];
+  source.readExact(ByteRange{out, out + 5});
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 5), "abc01");
+  source.unread(ConstByteRange(held, held + 2));
+  ByteRange some{out, out + 1};
+  source.readSome(some);
+  EXPECT_EQ(out[0], 'a');
+  EXPECT_EQ(source.held(), 1u);
+  std::string big(1024, 'z');
+  EXPECT_THROW(source.unread(ConstByteRange(reinterpret_cast<const uint8_t*>(big.data()),
+                                            reinterpret_cast<const uint8_t*>(big.data()) + 1024)),
+               PushBackBufferOverflow);
+  EXPECT_TRUE(source.hasMore());
+}
+
+}  // namespace
+}  // namespace vna

@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "errors.h"
+#include "file_streams.h"
+#include "sandbox.h"
+
+namespace vna {
+namespace {
+
+using test::Sandbox;
+
+TEST(FileReadingLoop, DeliversChunksOfTheBufferSize) {
+  Sandbox box;
+  test::writeFile(box.path("5000"), test::randomBytes(5000, 1));
+  FileHandle file(box.path("5000"));
+  uint8_t buffer[2048];
+  FileReadingLoop loop;
+  std::vector<std::size_t> chunks;
+  std::string copy;
+  for (loop.start(buffer, buffer + sizeof buffer, file, 0); loop.remaining() != 0; loop.advance()) {
+    chunks.push_back(static_cast<std::size_t>(loop.chunkEnd() - loop.chunkBegin()));
+    copy.append(reinterpret_cast<const char*>(loop.chunkBegin()), chunks.back());
+  }
+  EXPECT_EQ(chunks, (std::vector<std::size_t>{2048, 2048, 904}));
+  EXPECT_EQ(copy, test::randomBytes(5000, 1));
+}
+
+TEST(FileReadingLoop, EmptyFileNeverReads) {
+  Sandbox box;
+  test::writeFile(box.path("empty"), "");
+  FileHandle file(box.path("empty"));
+  uint8_t buffer[16];
+  FileReadingLoop loop;
+  loop.start(buffer, buffer + sizeof buffer, file, 0);
+  EXPECT_EQ(loop.remaining(), 0u);
+}
+
+TEST(FileReadingLoop, StartBeyondTheEndStops) {
+  Sandbox box;
+  test::writeFile(box.path("f"), "abc");
+  FileHandle file(box.path("f"));
+  uint8_t buffer[16];
+  FileReadingLoop loop;
+  EXPECT_THROW(loop.start(buffer, buffer + sizeof buffer, file, 10), FileReadingLoopEndOfFileError);
+}
+
+TEST(FileReader, ExactAndSomeReadsAtTheEnd) {
+  Sandbox box;
+  test::writeFile(box.path("f"), "abcdef");
+  FileHandle file(box.path("f"));
+  FileReader reader;
+  reader.attach(file, 4);
+  uint8_t buffer[8];
+  EXPECT_THROW(reader.readExact(ByteRange{buffer, buffer + 8}), EndOfFileError);
+  EXPECT_EQ(reader.position(), 6u) << "advanced by what was read";
+  reader.attach(file, 4);
+  ByteRange some{buffer, buffer + 8};
+  reader.readSome(some);
+  EXPECT_EQ(some.begin, buffer + 2);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 2), "ef");
+  EXPECT_TRUE(reader.atEnd());
+  ByteRange nothing{buffer, buffer + 8};
+  reader.readSome(nothing);
+  EXPECT_EQ(nothing.begin, buffer);
+}
+
+TEST(FileReader, PositionsFromTwoToThe31FailToSeek) {
+  Sandbox box;
+  test::writeFile(box.path("f"), "abc");
+  FileHandle file(box.path("f"));
+  FileReader reader;
+  reader.attach(file, 0x80000000u);
+  uint8_t buffer[1];
+  EXPECT_THROW(reader.readExact(ByteRange{buffer, buffer + 1}), FileSeekError);
+  WritableFileHandle out(box.path("g"));
+  FileWriter writer(out, 0x80000000u);
+  EXPECT_THROW(writer.write(ConstByteRange(buffer, buffer + 1)), FileSeekError);
+}
+
+TEST(FileWriter, RewritingAtEightPatchesInPlace) {
+  Sandbox box;
+  {
+    WritableFileHandle out(box.path("f"));
+    FileWriter writer(out, 0);
+    std::string first = "0123456789abcdef";
+    writer.write(ConstByteRange(reinterpret_cast<const uint8_t*>(first.data()),
+                                reinterpret_cast<const uint8_t*>(first.data()) + first.size()));
+    writer.setPosition(8);
+    const uint8_t patch[4] = {'W', 'X', 'Y', 'Z'};
+    writer.write(ConstByteRange(patch, patch + 4));
+    out.close();
+    EXPECT_NO_THROW(out.close()) << "a second close does nothing";
+  }
+  EXPECT_EQ(test::readFile(box.path("f")), "01234567WXYZcdef");
+}
+
+TEST(WritableFileHandle, CreateTruncatesAnExistingFile) {
+  Sandbox box;
+  test::writeFile(box.path("f"), "old content");
+  WritableFileHandle out(box.path("f"));
+  EXPECT_EQ(out.size(), 0u);
+  out.close();
+  EXPECT_EQ(test::readFile(box.path("f")), "");
+  EXPECT_THROW(WritableFileHandle{box.path("missing\\f")}, DirectoryNotFoundError);
+}
+
+TEST(FileHandle, OpeningFailuresMapToTheirClasses) {
+  Sandbox box;
+  EXPECT_THROW(FileHandle{box.path("missing")}, FileNotFoundError);
+  EXPECT_THROW(FileHandle{box.path("missing\\x")}, DirectoryNotFoundError);
+  EXPECT_THROW(FileHandle{box.root()}, FilePermissionError);
+}
+
+TEST(FileHandle, FileHeldForWritingCannotBeOpenedWhereSharingIsEnforced) {
+  if (!platform::kWindowsPaths) GTEST_SKIP() << "share modes are not enforced on POSIX";
+  Sandbox box;
+  WritableFileHandle held(box.path("held"));
+  try {
+    FileHandle reader(box.path("held"));
+    FAIL() << "opened a file held for writing";
+  } catch (const FileIOError& e) {
+    EXPECT_EQ(e.code(), 32u);
+  }
+}
+
+TEST(FileIdentity, SameFileWhateverTheSpelling) {
+  Sandbox box;
+  test::writeFile(box.path("a"), "x");
+  test::writeFile(box.path("b"), "x");
+  FileIdentity first;
+  FileIdentity again;
+  FileIdentity other;
+  ASSERT_TRUE(queryFileIdentity(box.path("a"), first));
+  ASSERT_TRUE(queryFileIdentity(FilePath((std::string(box.root().text()) + "\\.\\a").c_str()), again));
+  ASSERT_TRUE(queryFileIdentity(box.path("b"), other));
+  EXPECT_TRUE(first == again);
+  EXPECT_FALSE(first == other);
+  EXPECT_FALSE(queryFileIdentity(box.path("missing"), other));
+  WritableFileHandle held(box.path("a"));
+  EXPECT_TRUE(queryFileIdentity(box.path("a"), again)) << "works on a file held for writing";
+  EXPECT_TRUE(first == again);
+}
+
+}  // namespace
+}  // namespace vna

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include "error_tables.h"
+#include "errors.h"
+#include "fs_ops.h"
+#include "sandbox.h"
+
+namespace vna {
+namespace {
+
+using test::Sandbox;
+
+TEST(EnsureDirectory, CreatesOneLevelAndAcceptsExistingDirectories) {
+  Sandbox box;
+  ensureDirectory(box.path("new"));
+  EXPECT_TRUE(test::isDirectory(box.path("new")));
+  test::writeFile(box.path("new\\keep.txt"), "k");
+  test::setReadOnly(box.path("new"), true);
+  EXPECT_NO_THROW(ensureDirectory(box.path("new")));
+  test::setReadOnly(box.path("new"), false);
+  EXPECT_EQ(test::readFile(box.path("new\\keep.txt")), "k");
+}
+
+TEST(EnsureDirectory, RefusesFilesMissingParentsAndEmptyPaths) {
+  Sandbox box;
+  test::writeFile(box.path("file"), "f");
+  EXPECT_THROW(ensureDirectory(box.path("file")), DirectoryNotFoundError);
+  EXPECT_EQ(test::readFile(box.path("file")), "f");
+  EXPECT_THROW(ensureDirectory(box.path("a\\b")), DirectoryNotFoundError);
+  EXPECT_THROW(ensureDirectory(FilePath()), DirectoryNotFoundError);
+}
+
+TEST(RemovePath, DeletesReadOnlyFilesAndEmptyDirectories) {
+  Sandbox box;
+  test::writeFile(box.path("ro.txt"), "x");
+  test::setReadOnly(box.path("ro.txt"), true);
+  removePath(box.path("ro.txt"));
+  EXPECT_FALSE(test::exists(box.path("ro.txt")));
+  test::makeDirectory(box.path("empty"));
+  removePath(box.path("empty"));
+  EXPECT_FALSE(test::exists(box.path("empty")));
+  EXPECT_NO_THROW(removePath(box.path("nothing")));
+}
+
+TEST(RemoveDirectory, NonEmptyDirectoryStaysAndLosesReadOnly) {
+  Sandbox box;
+  test::makeDirectory(box.path("full"));
+  test::writeFile(box.path("full\\f"), "x");
+  test::setReadOnly(box.path("full"), true);
+  try {
+    removeDirectory(box.path("full"));
+    FAIL() << "removed a non-empty directory";
+  } catch (const FileIOError& e) {
+    EXPECT_EQ(e.code(), 0u);
+  }
+  EXPECT_TRUE(test::exists(box.path("full\\f")));
+  EXPECT_THROW(removeDirectory(box.path("nothing")), DirectoryNotFoundError);
+  EXPECT_THROW(deleteFile(box.path("nothing")), FileNotFoundError);
+  EXPECT_THROW(deleteFile(box.path("full")), FileNotFoundError);
+}
+
+enum class Kind { None, Plain, NotFound, DirNotFound, Permission, Lock, DiskFull, FileFound, Seek, Eof };
+
+Kind classify(void (*map)(uint32_t), uint32_t code, uint32_t* carried) {
+  try {
+    map(code);
+    return Kind::None;
+  } catch (const FileNotFoundError&) {
+    return Kind::NotFound;
+  } catch (const DirectoryNotFoundError&) {
+    return Kind::DirNotFound;
+  } catch (const FilePermissionError&) {
+    return Kind::Permission;
+  } catch (const FileLockError&) {
+    return Kind::Lock;
+  } catch (const DiskFullError&) {
+    return Kind::DiskFull;
+  } catch (const FileFoundError&) {
+    return Kind::FileFound;
+  } catch (const FileSeekError&) {
+    return Kind::Seek;
+  } catch (const EndOfFileError&) {
+    return Kind::Eof;
+  } catch (const FileIOError& e) {
+    *carried = e.code();
+    return Kind::Plain;
+  }
+}
+
+struct MappingCase {
+  const char* table;
+  void (*map)(uint32_t);
+  uint32_t code;
+  Kind kind;
+  uint32_t carried;  // for Kind::Plain
+};
+
+TEST(ErrorTables, EachOperationHasItsOwnMapping) {
+  const MappingCase cases[] = {
+      {"fs", raiseFileSystemError, 0, Kind::None, 0},
+      {"fs", raiseFileSystemError, 38, Kind::None, 0},
+      {"fs", raiseFileSystemError, 32, Kind::Plain, 32},
+      {"fs", raiseFileSystemError, 183, Kind::Permission, 0},
+      {"fs", raiseFileSystemError, 3, Kind::DirNotFound, 0},
+      {"fs", raiseFileSystemError, 112, Kind::DiskFull, 0},
+      {"read", mapReadError, 32, Kind::Permission, 0},
+      {"read", mapReadError, 38, Kind::Eof, 0},
+      {"read", mapReadError, 30, Kind::Seek, 0},
+      {"read", mapReadError, 2, Kind::Plain, 2},
+      {"open", mapOpenError, 32, Kind::Plain, 32},
+      {"open", mapOpenError, 38, Kind::Plain, 38},
+      {"open", mapOpenError, 183, Kind::Permission, 0},
+      {"open", mapOpenError, 2, Kind::NotFound, 0},
+      {"open", mapOpenError, 0, Kind::None, 0},
+      {"write", mapWriteError, 33, Kind::Permission, 0},
+      {"write", mapWriteError, 112, Kind::DiskFull, 0},
+      {"write", mapWriteError, 5, Kind::Plain, 0},
+      {"write", mapWriteError, 38, Kind::Eof, 0},
+      {"create", mapCreateError, 183, Kind::FileFound, 0},
+      {"create", mapCreateError, 80, Kind::FileFound, 0},
+      {"create", mapCreateError, 5, Kind::Permission, 0},
+      {"create", mapCreateError, 33, Kind::Lock, 0},
+      {"create", mapCreateError, 32, Kind::Plain, 0},
+      {"create", mapCreateError, 206, Kind::DirNotFound, 0},
+  };
+  for (const MappingCase& c : cases) {
+    uint32_t carried = 12345;
+    Kind kind = classify(c.map, c.code, &carried);
+    EXPECT_EQ(kind, c.kind) << c.table << " " << c.code;
+    if (c.kind == Kind::Plain) {
+      EXPECT_EQ(carried, c.carried) << c.table << " " << c.code;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vna

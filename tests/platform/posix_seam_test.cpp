@@ -1,0 +1,94 @@
+// Rules of the POSIX side of the seam that have no Windows counterpart to
+// compare with: the errno mapping, separators, and what a listing shows.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform_api.h"
+#include "sandbox.h"
+
+namespace vna::test {
+namespace {
+
+std::string native(const FilePath& path) {
+  std::string text = path.text();
+  for (char& c : text) {
+    if (c == '\\') c = '/';
+  }
+  return text;
+}
+
+TEST(PosixSeam, ErrnoMapsToTheWin32CodeOfTheSameMeaning) {
+  struct Case {
+    int error;
+    DWORD code;
+  } cases[] = {{ENOENT, 2},  {ENOTDIR, 3},   {EACCES, 5},        {EPERM, 5},  {EEXIST, 183},
+               {ENOSPC, 112}, {ENAMETOOLONG, 206}, {EMFILE, 4}, {ENFILE, 4}, {EROFS, 19},
+               {ENOTEMPTY, 145}, {0, 0}};
+  for (const Case& c : cases) EXPECT_EQ(platform::win32CodeForErrno(c.error), c.code) << c.error;
+}
+
+TEST(PosixSeam, RealCallsReportNameTooLong) {
+  Sandbox box;
+  std::string longName(300, 'n');
+  HANDLE h = CreateFileA(box.path(longName.c_str()).text(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+}
+
+TEST(PosixSeam, BackslashesAreSeparators) {
+  Sandbox box;
+  makeDirectory(box.path("d"));
+  writeFile(FilePath((std::string(box.root().text()) + "\\d\\f.txt").c_str()), "x");
+  struct stat st;
+  EXPECT_EQ(stat((native(box.root()) + "/d/f.txt").c_str(), &st), 0);
+}
+
+TEST(PosixSeam, ListingFollowsLinksAndLeavesOutSpecialFiles) {
+  Sandbox box;
+  std::string root = native(box.root());
+  writeFile(box.path("real.txt"), "r");
+  makeDirectory(box.path("realdir"));
+  ASSERT_EQ(symlink((root + "/real.txt").c_str(), (root + "/link.txt").c_str()), 0);
+  ASSERT_EQ(symlink((root + "/realdir").c_str(), (root + "/linkdir").c_str()), 0);
+  ASSERT_EQ(symlink((root + "/gone").c_str(), (root + "/broken").c_str()), 0);
+  ASSERT_EQ(mkfifo((root + "/fifo").c_str(), 0600), 0);
+
+  std::set<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((root + "\\*.*").c_str(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do {
+    names.insert(data.cFileName);
+    if (std::string(data.cFileName) == "linkdir") {
+      EXPECT_NE(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    }
+    if (std::string(data.cFileName) == "link.txt") {
+      EXPECT_EQ(data.nFileSizeLow, 1u);
+    }
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  EXPECT_EQ(names, (std::set<std::string>{".", "..", "real.txt", "realdir", "link.txt", "linkdir"}));
+
+  // Opening the FIFO must not block, and it is not a file to read.
+  EXPECT_EQ(CreateFileA((root + "/fifo").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+            INVALID_HANDLE_VALUE);
+  // Links are removed here: the sandbox cleanup follows links.
+  for (const char* name : {"/link.txt", "/linkdir", "/broken", "/fifo"}) unlink((root + name).c_str());
+}
+
+TEST(PosixSeam, VolumesAreNeverFat) {
+  char name[64] = {0};
+  DWORD flags = 0;
+  ASSERT_TRUE(GetVolumeInformationA("/", nullptr, 0, nullptr, nullptr, &flags, name, sizeof name));
+  EXPECT_NE(std::string(name).substr(0, 3), "FAT");
+}
+
+}  // namespace
+}  // namespace vna::test

@@ -1,0 +1,211 @@
+// The contract of the OS seam, run on every target: the same calls give the
+// same results and the same GetLastError codes on Windows and over POSIX.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "platform_api.h"
+#include "sandbox.h"
+
+namespace vna::test {
+namespace {
+
+HANDLE openForReading(const FilePath& path) {
+  return CreateFileA(path.text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+HANDLE createAlways(const FilePath& path) {
+  return CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+std::set<std::string> listing(const FilePath& directory) {
+  std::set<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((std::string(directory.text()) + "\\*.*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do names.insert(data.cFileName);
+  while (FindNextFileA(find, &data));
+  EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+  FindClose(find);
+  return names;
+}
+
+TEST(SeamContract, WrittenBytesReadBackAtExplicitPositions) {
+  Sandbox box;
+  HANDLE file = createAlways(box.path("f.bin"));
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD count = 0;
+  ASSERT_TRUE(WriteFile(file, "hello world", 11, &count, nullptr));
+  EXPECT_EQ(count, 11u);
+  EXPECT_EQ(SetFilePointer(file, 6, nullptr, FILE_BEGIN), 6u);
+  ASSERT_TRUE(WriteFile(file, "WORLD", 5, &count, nullptr));
+  EXPECT_EQ(GetFileSize(file, nullptr), 11u);
+  char buffer[32] = {0};
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_BEGIN), 0u);
+  ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &count, nullptr));
+  EXPECT_EQ(count, 11u);
+  EXPECT_EQ(std::string(buffer, count), "hello WORLD");
+  ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &count, nullptr));
+  EXPECT_EQ(count, 0u) << "reading at the end gives nothing and succeeds";
+  EXPECT_TRUE(CloseHandle(file));
+}
+
+TEST(SeamContract, PositionsFromTwoToThe31AreRefusedWithNegativeSeek) {
+  Sandbox box;
+  HANDLE file = createAlways(box.path("f.bin"));
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(SetFilePointer(file, static_cast<LONG>(0x80000000u), nullptr, FILE_BEGIN),
+            INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), ERROR_NEGATIVE_SEEK);
+  CloseHandle(file);
+}
+
+struct FailingOpen {
+  const char* name;
+  const char* path;  // below the sandbox
+  DWORD code;
+};
+
+class SeamOpenFailure : public ::testing::TestWithParam<FailingOpen> {};
+
+TEST_P(SeamOpenFailure, ReportsTheWin32Code) {
+  Sandbox box;
+  writeFile(box.path("file"), "x");
+  makeDirectory(box.path("dir"));
+  HANDLE file = openForReading(box.path(GetParam().path));
+  EXPECT_EQ(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, SeamOpenFailure,
+    ::testing::Values(FailingOpen{"MissingFile", "missing.txt", ERROR_FILE_NOT_FOUND},
+                      FailingOpen{"MissingParent", "nodir\\x.txt", ERROR_PATH_NOT_FOUND},
+                      FailingOpen{"ComponentIsAFile", "file\\x.txt", ERROR_PATH_NOT_FOUND},
+                      FailingOpen{"Directory", "dir", ERROR_ACCESS_DENIED}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SeamContract, DirectoryServicesReportTheirCodes) {
+  Sandbox box;
+  FilePath dir = box.path("d");
+  EXPECT_TRUE(CreateDirectoryA(dir.text(), nullptr));
+  EXPECT_FALSE(CreateDirectoryA(dir.text(), nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_FALSE(CreateDirectoryA(box.path("none\\d").text(), nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  writeFile(box.path("d\\f"), "x");
+  EXPECT_FALSE(RemoveDirectoryA(dir.text()));
+  EXPECT_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
+  EXPECT_FALSE(DeleteFileA(box.path("none.txt").text()));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(DeleteFileA(box.path("d\\f").text()));
+  EXPECT_TRUE(RemoveDirectoryA(dir.text()));
+  EXPECT_EQ(GetFileAttributesA(dir.text()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(SeamContract, AttributesCarryDirectoryAndReadOnlyBits) {
+  Sandbox box;
+  writeFile(box.path("f"), "x");
+  EXPECT_NE(GetFileAttributesA(box.root().text()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  DWORD plain = GetFileAttributesA(box.path("f").text());
+  EXPECT_EQ(plain & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY), 0u);
+  ASSERT_TRUE(SetFileAttributesA(box.path("f").text(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_NE(GetFileAttributesA(box.path("f").text()) & FILE_ATTRIBUTE_READONLY, 0u);
+  ASSERT_TRUE(SetFileAttributesA(box.path("f").text(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(GetFileAttributesA(box.path("f").text()) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+TEST(SeamContract, ListingShowsDotEntriesAndEveryName) {
+  Sandbox box;
+  EXPECT_EQ(listing(box.root()), (std::set<std::string>{".", ".."}));
+  writeFile(box.path("a.txt"), "a");
+  writeFile(box.path("noext"), "b");
+  makeDirectory(box.path("sub"));
+  EXPECT_EQ(listing(box.root()), (std::set<std::string>{".", "..", "a.txt", "noext", "sub"}));
+  WIN32_FIND_DATAA data;
+  EXPECT_EQ(FindFirstFileA(box.path("missing\\*.*").text(), &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+TEST(SeamContract, FindingOnePathDescribesIt) {
+  Sandbox box;
+  writeFile(box.path("five.bin"), "12345");
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(box.path("five.bin").text(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(data.cFileName, "five.bin");
+  EXPECT_EQ(data.nFileSizeLow, 5u);
+  EXPECT_EQ(data.nFileSizeHigh, 0u);
+  EXPECT_EQ(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  FindClose(find);
+  EXPECT_EQ(FindFirstFileA(box.path("nothing").text(), &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+TEST(SeamContract, CurrentDirectoryReportsNeededSizeWhenTooSmall) {
+  char buffer[MAX_PATH];
+  DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
+  ASSERT_GT(length, 0u);
+  char tiny[2] = {'x', 'x'};
+  EXPECT_EQ(GetCurrentDirectoryA(sizeof tiny, tiny), length + 1);
+}
+
+TEST(SeamContract, FullPathResolvesDotsLexically) {
+  Sandbox box;
+  char buffer[4096];
+  FilePath dotted = box.path("a\\b\\..\\.\\c");
+  DWORD length = GetFullPathNameA(dotted.text(), sizeof buffer, buffer, nullptr);
+  ASSERT_GT(length, 0u);
+  std::string full(buffer, length);
+  std::string tail = full.substr(full.size() - 4);
+  EXPECT_TRUE(tail == "\\a\\c" || tail == "/a/c") << full;
+}
+
+TEST(SeamContract, ReplacingAReadOnlyFileIsRefused) {
+  // Wine lets CREATE_ALWAYS replace read-only files; Windows and the POSIX
+  // seam refuse with access denied.
+  if (platform::kWindowsPaths) GTEST_SKIP() << "Wine does not enforce this";
+  Sandbox box;
+  writeFile(box.path("ro.txt"), "keep");
+  setReadOnly(box.path("ro.txt"), true);
+  EXPECT_EQ(createAlways(box.path("ro.txt")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(DeleteFileA(box.path("ro.txt").text()));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(readFile(box.path("ro.txt")), "keep");
+}
+
+TEST(SeamContract, OpeningAFileHeldForWritingIsASharingViolation) {
+  if (!platform::kWindowsPaths) GTEST_SKIP() << "share modes are not enforced on POSIX";
+  Sandbox box;
+  HANDLE writer = createAlways(box.path("held.txt"));
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(openForReading(box.path("held.txt")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  CloseHandle(writer);
+}
+
+TEST(SeamContract, FileIdentityIsTheSameThroughEitherSpelling) {
+  Sandbox box;
+  writeFile(box.path("same.txt"), "x");
+  writeFile(box.path("other.txt"), "y");
+  auto identity = [](const FilePath& p) {
+    HANDLE h = CreateFileA(p.text(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(GetFileInformationByHandle(h, &info));
+    CloseHandle(h);
+    return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) +
+           ":" + std::to_string(info.nFileIndexLow);
+  };
+  EXPECT_EQ(identity(box.path("same.txt")), identity(FilePath((std::string(box.root().text()) + "\\.\\same.txt").c_str())));
+  EXPECT_NE(identity(box.path("same.txt")), identity(box.path("other.txt")));
+}
+
+}  // namespace
+}  // namespace vna::test
