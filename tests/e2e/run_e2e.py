@@ -1,0 +1,402 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the built vnarchive program against real trees.
+
+Runs the native program directly or the Windows program under Wine, checks
+every byte printed, the exit status, that nothing reaches standard error, and
+the trees on disk. Standard library only.
+"""
+import argparse
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+import zlib
+
+PROGRAM = None
+RUNNER = "native"
+OTHER_BUILD_DIR = None
+
+USAGE = ("VNArchive usage:\n"
+         "  vnarchive.exe -a <source file or directory> <name of archive>\n"
+         "  vnarchive.exe -x <source archive> <target directory>\n")
+
+
+def expected_output(message, pl=True):
+    """What a failure prints: message, "\\n", usage (CRLF on Windows)."""
+    text = message + "\n" + USAGE
+    return text.replace("\n", "\r\n") if RUNNER == "wine" else text
+
+
+def win_path(path):
+    """A POSIX absolute path as Wine's Z: drive sees it."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def run(args, cwd, program=None, runner=None):
+    program = program or PROGRAM
+    runner = runner or RUNNER
+    command = [program] + list(args)
+    env = dict(os.environ)
+    if runner == "wine":
+        command = ["wine"] + command
+        env["WINEDEBUG"] = "-all"
+        env.setdefault("WINEPREFIX", os.path.join(os.path.dirname(program), "wineprefix"))
+    # Output goes through files: Wine's services inherit pipes and stall.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.call(command, cwd=cwd, stdout=out, stderr=err,
+                               stdin=subprocess.DEVNULL, env=env, timeout=600)
+        out.seek(0)
+        err.seek(0)
+        stdout = out.read().decode("latin-1")
+        stderr = err.read().decode("latin-1")
+    if runner == "wine":
+        # Wine's own loader notes are not the program's output.
+        stderr = "".join(l for l in stderr.splitlines(True) if not l.startswith("wine:"))
+    return code, stdout, stderr
+
+
+def crc32_bzip2(data):
+    table = []
+    for i in range(256):
+        r = i << 24
+        for _ in range(8):
+            r = ((r << 1) ^ 0x04C11DB7) if r & 0x80000000 else (r << 1)
+        table.append(r & 0xFFFFFFFF)
+    v = 0xFFFFFFFF
+    for b in data:
+        v = ((v << 8) & 0xFFFFFFFF) ^ table[(v >> 24) ^ b]
+    return v ^ 0xFFFFFFFF
+
+
+STAMP = b"Fri, 05 Mar 2004 14:07:09 +0000"
+
+
+def record(name, data=b"", stamp=STAMP):
+    name = name.encode("latin-1") if isinstance(name, str) else name
+    return (b"_" + bytes([len(name) + 1]) + name + b"\0" + bytes([len(stamp)]) + stamp +
+            len(data).to_bytes(4, "little") + data)
+
+
+def archive_bytes(records, end=True):
+    body = records + (b"_\0" if end else b"")
+    return b"##SC001\0" + crc32_bzip2(body).to_bytes(4, "big") + zlib.compress(body, 6)
+
+
+def snapshot(root):
+    tree = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        rel = os.path.relpath(dirpath, root)
+        for d in dirnames:
+            tree[os.path.normpath(os.path.join(rel, d)) + "/"] = None
+        for f in filenames:
+            p = os.path.join(dirpath, f)
+            with open(p, "rb") as fh:
+                tree[os.path.normpath(os.path.join(rel, f))] = fh.read()
+    return tree
+
+
+def copy_real_files(source, target, limit, windows_safe):
+    """Copies up to `limit` regular files of `source`, leaving out names that
+    Windows cannot hold side by side (letter case) or at all."""
+    count = 0
+    bad = set('<>:"|?*\\')
+    for dirpath, dirnames, filenames in os.walk(source):
+        rel = os.path.relpath(dirpath, source)
+        seen = set()
+        keep = []
+        for d in sorted(dirnames):
+            if windows_safe and (d.lower() in seen or bad & set(d)):
+                continue
+            seen.add(d.lower())
+            keep.append(d)
+        dirnames[:] = keep
+        os.makedirs(os.path.join(target, rel), exist_ok=True)
+        for f in sorted(filenames):
+            if count >= limit:
+                return count
+            if windows_safe and (f.lower() in seen or bad & set(f)):
+                continue
+            p = os.path.join(dirpath, f)
+            try:
+                st = os.stat(p)
+            except OSError:
+                continue
+            if not stat.S_ISREG(st.st_mode):
+                continue
+            seen.add(f.lower())
+            shutil.copyfile(p, os.path.join(target, rel, f))
+            count += 1
+    return count
+
+
+class Base(unittest.TestCase):
+    def setUp(self):
+        base = "/dev/shm" if os.path.isdir("/dev/shm") else None
+        self.dir = tempfile.mkdtemp(prefix="vna-e2e-", dir=base)
+
+    def tearDown(self):
+        def unprotect(func, path, _):
+            os.chmod(os.path.dirname(path), 0o755)
+            os.chmod(path, 0o755)
+            func(path)
+        shutil.rmtree(self.dir, onerror=unprotect)
+
+    def p(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def arg(self, *parts):
+        """An absolute path argument as the program under test spells it."""
+        path = self.p(*parts)
+        return win_path(path) if RUNNER == "wine" else path
+
+    def vna(self, *args, cwd=None):
+        return run(args, cwd or self.dir)
+
+    def assertSuccess(self, result):
+        code, out, err = result
+        self.assertEqual((code, out, err), (0, "", ""))
+
+    def assertFailure(self, result, message):
+        code, out, err = result
+        self.assertEqual(out, expected_output(message))
+        self.assertEqual(err, "")
+        self.assertEqual(code, 255)
+
+    def write(self, rel, data=b""):
+        path = self.p(rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as fh:
+            fh.write(data)
+        return path
+
+
+class Messages(Base):
+    def test_argument_count(self):
+        for args in ([], ["-a"], ["-a", "x"], ["-a", "x", "y", "z"]):
+            self.assertFailure(self.vna(*args), "Incorrect number of arguments.\n")
+        self.assertEqual(os.listdir(self.dir), [])
+
+    def test_mode_switch(self):
+        self.write("a.txt", b"x")
+        for mode in ("-ax", "a", "--a", "/a", "-b", ""):
+            self.assertFailure(self.vna(mode, "a.txt", "out.vna"),
+                               "Please choose '-a' for 'Archive' or '-x' for 'Extract'.\n")
+        self.assertEqual(os.listdir(self.dir), ["a.txt"])
+
+    def test_upper_case_switches(self):
+        self.write("src/a.txt", b"abc")
+        self.assertSuccess(self.vna("-A", "src", "a.vna"))
+        self.assertSuccess(self.vna("-X", "a.vna", "out"))
+        self.assertEqual(snapshot(self.p("out")), snapshot(self.p("src")))
+
+    def test_missing_sources(self):
+        self.assertFailure(self.vna("-a", "missing", "a.vna"), "Unable to open source location!\n")
+        self.assertFailure(self.vna("-x", "missing.vna", "out"), "Unable to open source location!\n")
+        self.assertEqual(os.listdir(self.dir), [])
+
+    def test_invalid_archive(self):
+        self.write("bad.vna", b"not an archive at all")
+        self.assertFailure(self.vna("-x", "bad.vna", "out"), "Invalidly formatted VNArchive file.\n")
+        self.assertEqual(os.listdir(self.p("out")), [])
+
+    def test_unknown_exception_has_no_empty_line(self):
+        os.mkdir(self.p("dir.vna"))
+        code, out, err = self.vna("-x", "dir.vna", "out")
+        self.assertEqual(out, expected_output("Unknown exception."))
+        self.assertEqual((code, err), (255, ""))
+        self.assertFailure(self.vna("-a", "dir.vna", self.arg("no", "such", "a.vna")),
+                           "Unknown exception.")
+
+    def test_timestamp_without_zone(self):
+        with open(self.p("a.vna"), "wb") as fh:
+            fh.write(archive_bytes(record("a.txt", b"x", b"05 Mar 2004 14:07:09")))
+        self.assertFailure(self.vna("-x", "a.vna", "out"), "Unknown exception.")
+
+
+class RoundTrips(Base):
+    def roundtrip(self, src):
+        self.assertSuccess(self.vna("-a", src, "a.vna"))
+        self.assertSuccess(self.vna("-x", "a.vna", "out"))
+        self.assertEqual(snapshot(self.p("out")), snapshot(self.p(src)))
+
+    def test_real_files(self):
+        count = copy_real_files("/usr/include", self.p("src"), 3000, RUNNER == "wine")
+        self.assertGreater(count, 1000)
+        self.roundtrip("src")
+
+    def test_binary_empty_and_nested(self):
+        self.write("src/empty.bin")
+        self.write("src/all.bin", bytes(range(256)) * 1000)
+        self.write("src/deep/er/still/x.txt", b"x" * 100000)
+        os.makedirs(self.p("src", "hollow", "inside"))
+        self.write("src/spaced name.txt", b"s")
+        self.roundtrip("src")
+
+    def test_single_file(self):
+        self.write("Report.TXT", b"report")
+        self.assertSuccess(self.vna("-a", "Report.TXT", "a.vna"))
+        self.assertSuccess(self.vna("-x", "a.vna", "out"))
+        self.assertEqual(snapshot(self.p("out")), {"Report.TXT": b"report"})
+
+    def test_other_target_reads_this_targets_archives(self):
+        other = None
+        if OTHER_BUILD_DIR:
+            name = "native/vnarchive" if RUNNER == "wine" else "windows/vnarchive.exe"
+            candidate = os.path.join(OTHER_BUILD_DIR, name)
+            if os.path.exists(candidate) and (RUNNER == "wine" or shutil.which("wine")):
+                other = candidate
+        if other is None:
+            self.skipTest("the other target is not built")
+        other_runner = "native" if RUNNER == "wine" else "wine"
+        copy_real_files("/usr/include/linux", self.p("src"), 500, True)
+        self.assertSuccess(self.vna("-a", "src", "mine.vna"))
+        self.assertEqual(run(["-x", "mine.vna", "out1"], self.dir, other, other_runner)[0], 0)
+        self.assertEqual(snapshot(self.p("out1")), snapshot(self.p("src")))
+        self.assertEqual(run(["-a", "src", "theirs.vna"], self.dir, other, other_runner)[0], 0)
+        self.assertSuccess(self.vna("-x", "theirs.vna", "out2"))
+        self.assertEqual(snapshot(self.p("out2")), snapshot(self.p("src")))
+
+
+class Fixes(Base):
+    def test_archive_inside_its_own_source(self):
+        self.write("a.txt", b"abc")
+        self.write("sub/b.txt", b"b")
+        self.assertSuccess(self.vna("-a", ".", "self.vna"))
+        self.assertSuccess(self.vna("-x", "self.vna", self.arg("..", os.path.basename(self.dir) + "-x")))
+        out = self.dir + "-x"
+        try:
+            self.assertEqual(snapshot(out), {"a.txt": b"abc", "sub/": None, "sub/b.txt": b"b"})
+        finally:
+            shutil.rmtree(out, ignore_errors=True)
+
+    def test_archive_path_is_the_source_file(self):
+        self.write("a.txt", b"precious")
+        self.assertFailure(self.vna("-a", "a.txt", "a.txt"),
+                           "Archive location is the same as the source location!\n")
+        self.assertFailure(self.vna("-a", "a.txt", self.arg("a.txt")),
+                           "Archive location is the same as the source location!\n")
+        with open(self.p("a.txt"), "rb") as fh:
+            self.assertEqual(fh.read(), b"precious")
+
+    def test_failed_entry_is_skipped_and_reported(self):
+        os.makedirs(self.p("out", "blocked.txt"))
+        self.write("out/blocked.txt/inside", b"user")
+        with open(self.p("a.vna"), "wb") as fh:
+            fh.write(archive_bytes(record("blocked.txt", b"b" * 70000) + record("after.txt", b"after")))
+        self.assertFailure(self.vna("-x", "a.vna", "out"), "Some files could not be extracted.\n")
+        self.assertEqual(snapshot(self.p("out")),
+                         {"after.txt": b"after", "blocked.txt/": None, "blocked.txt/inside": b"user"})
+
+    def test_read_only_file_is_replaced(self):
+        path = self.write("out/ro.txt", b"old")
+        os.chmod(path, 0o444)
+        with open(self.p("a.vna"), "wb") as fh:
+            fh.write(archive_bytes(record("ro.txt", b"new")))
+        self.assertSuccess(self.vna("-x", "a.vna", "out"))
+        with open(path, "rb") as fh:
+            self.assertEqual(fh.read(), b"new")
+
+    def test_file_delivering_fewer_bytes_than_its_size(self):
+        # sysfs reports 4096 bytes for files that hold a few.
+        candidates = ["/sys/kernel/mm/transparent_hugepage/enabled", "/sys/power/state",
+                      "/sys/kernel/profiling"]
+        source = next((c for c in candidates if os.path.isfile(c) and os.stat(c).st_size == 4096), None)
+        if source is None:
+            self.skipTest("no sysfs file that shrinks on reading")
+        arg = win_path(source) if RUNNER == "wine" else source
+        self.assertFailure(self.vna("-a", arg, "a.vna"), "Unknown exception.")
+
+    def test_times_beyond_year_9999_are_clamped(self):
+        path = self.write("src/future.txt", b"f")
+        try:
+            os.utime(path, (253402300800 + 86400 * 400, 253402300800 + 86400 * 400))
+        except (OverflowError, OSError):
+            self.skipTest("the file system cannot hold such a time")
+        self.assertSuccess(self.vna("-a", "src", "a.vna"))
+        self.assertSuccess(self.vna("-x", "a.vna", "out"))
+        self.assertEqual(snapshot(self.p("out")), {"future.txt": b"f"})
+
+    def test_rooted_paths_are_taken_as_they_stand(self):
+        self.write("src/a.txt", b"a")
+        if RUNNER == "wine":
+            rooted = self.p("r1.vna").replace("/", "\\")          # \dev\shm\...
+            forward = "Z:" + self.p("r2.vna")                      # Z:/dev/shm/...
+            self.assertSuccess(self.vna("-a", "src", rooted))
+            self.assertSuccess(self.vna("-a", "src", forward))
+            self.assertTrue(os.path.exists(self.p("r2.vna")))
+        else:
+            self.assertSuccess(self.vna("-a", "src", self.p("r1.vna")))
+        self.assertTrue(os.path.exists(self.p("r1.vna")))
+        self.assertSuccess(self.vna("-x", self.arg("r1.vna"), self.arg("out")))
+        self.assertEqual(snapshot(self.p("out")), {"a.txt": b"a"})
+
+    def test_device_names_and_escapes_are_never_written(self):
+        records = (record("x/..", b"escape") + record("d\\", b"") + record("d\\nul.txt") +
+                   record("d\\Com1.log") + record("d\\aux") + record("d\\ok.txt", b"ok"))
+        with open(self.p("a.vna"), "wb") as fh:
+            fh.write(archive_bytes(records))
+        before = set(os.listdir(self.dir))
+        result = self.vna("-x", "a.vna", "out")
+        self.assertEqual(set(os.listdir(self.dir)) - before, {"out"})
+        self.assertFailure(result, "Some files could not be extracted.\n")
+        names = set(os.listdir(self.p("out", "d")))
+        if RUNNER == "wine":
+            self.assertEqual(names, {"ok.txt"})
+        else:
+            self.assertEqual(names, {"ok.txt", "nul.txt", "Com1.log", "aux"})
+
+    def test_entries_whose_path_does_not_fit_are_reported(self):
+        if RUNNER == "wine":
+            # Windows paths stop at 260 bytes.
+            top = self.p("t" * (250 - len(self.dir) - 20))
+            os.makedirs(top)
+            self.write(os.path.join(top, "small.txt"), b"s")
+            self.write(os.path.join(top, "n" * 60), b"long")
+            source = win_path(top)
+        else:
+            # Build a tree whose own path nearly fills PATH_MAX.
+            top = self.p("deep")
+            os.makedirs(top)
+            cwd = os.getcwd()
+            try:
+                os.chdir(top)
+                for _ in range(16):
+                    os.mkdir("d" * 250)
+                    os.chdir("d" * 250)
+                with open("small.txt", "wb") as fh:
+                    fh.write(b"s")
+                with open("n" * 250, "wb") as fh:
+                    fh.write(b"long")
+                deep = os.getcwd()
+            finally:
+                os.chdir(cwd)
+            code, out, err = run(["-a", ".", self.p("a.vna")], deep)
+            self.assertEqual(out, expected_output("Some files or directories could not be archived.\n"))
+            self.assertEqual((code, err), (255, ""))
+            self.assertSuccess(self.vna("-x", "a.vna", "out"))
+            self.assertEqual(snapshot(self.p("out")), {"small.txt": b"s"})
+            return
+        self.assertFailure(self.vna("-a", source, "a.vna"),
+                           "Some files or directories could not be archived.\n")
+        self.assertSuccess(self.vna("-x", "a.vna", "out"))
+        self.assertEqual(snapshot(self.p("out")), {"small.txt": b"s"})
+
+
+def main():
+    global PROGRAM, RUNNER, OTHER_BUILD_DIR
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--runner", choices=["native", "wine"], default="native")
+    parser.add_argument("--other-build-dir")
+    args, rest = parser.parse_known_args()
+    PROGRAM = os.path.abspath(args.program)
+    RUNNER = args.runner
+    OTHER_BUILD_DIR = os.path.abspath(args.other_build_dir) if args.other_build_dir else None
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
