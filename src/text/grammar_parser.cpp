@@ -4,16 +4,16 @@
 
 namespace vna {
 
-Grammar::Grammar(std::initializer_list<ProductionSpec> productions) {
-  for (const ProductionSpec& spec : productions) {
+Grammar::Grammar(std::initializer_list<ProductionRule> productions) {
+  for (const ProductionRule& rule : productions) {
     productions_.push_back(std::make_unique<Production>(
-        Production{spec.action, static_cast<uint16_t>(spec.symbols.size()), spec.result}));
+        Production{rule.action, static_cast<uint16_t>(rule.symbols.size()), rule.result}));
     const Production* owner = productions_.back().get();
     // The chain holds the symbols after the first, closed by an end node.
     ProductionNode* chain = nullptr;
     ProductionNode** link = &chain;
-    const int* symbol = spec.symbols.begin();
-    for (++symbol; symbol != spec.symbols.end(); ++symbol) {
+    const int* symbol = rule.symbols.begin();
+    for (++symbol; symbol != rule.symbols.end(); ++symbol) {
       nodes_.push_back(std::make_unique<ProductionNode>(ProductionNode{*symbol, nullptr, nullptr, owner}));
       *link = nodes_.back().get();
       link = &(*link)->next;
@@ -21,7 +21,7 @@ Grammar::Grammar(std::initializer_list<ProductionSpec> productions) {
     nodes_.push_back(std::make_unique<ProductionNode>(ProductionNode{kEndSymbol, nullptr, nullptr, owner}));
     *link = nodes_.back().get();
 
-    ProductionNode** slot = &table_[*spec.symbols.begin()];
+    ProductionNode** slot = &table_[*rule.symbols.begin()];
     ProductionNode* inserting = chain;
     while (*slot != nullptr && (*slot)->symbol == inserting->symbol && inserting->next != nullptr) {
       // A shared prefix is stored once.

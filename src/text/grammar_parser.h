@@ -30,7 +30,7 @@ struct Production {
   int result;
 };
 
-struct ProductionSpec {
+struct ProductionRule {
   int result;
   std::initializer_list<int> symbols;
   int action;
@@ -40,7 +40,7 @@ struct ProductionSpec {
 // decides which alternative is tried first. Built once, read-only after.
 class Grammar {
  public:
-  explicit Grammar(std::initializer_list<ProductionSpec> productions);
+  explicit Grammar(std::initializer_list<ProductionRule> productions);
   Grammar(const Grammar&) = delete;
   Grammar& operator=(const Grammar&) = delete;
   ProductionNode* entry(int symbol) const {
