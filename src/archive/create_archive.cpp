@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "file_item.h"
 #include "file_streams.h"
+#include "fs_ops.h"
 #include "target_paths.h"
 
 namespace vna {
@@ -76,7 +77,17 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
     writeDirectoryTree(writer, source, std::string(), skipped);
   }
   writer.finishArchive();
-  file.close();
+  try {
+    file.close();
+  } catch (...) {
+    // The archive is complete and patched but the OS could not confirm it:
+    // a failed run must not leave an archive that reads as valid.
+    try {
+      removePath(archive);
+    } catch (...) {
+    }
+    throw;
+  }
   if (skipped) throw ExceptionPL("Some files or directories could not be archived.\n");
 }
 

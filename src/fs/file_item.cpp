@@ -107,9 +107,9 @@ void DirectoryIterator::open(const FilePath& directory) {
   std::string pattern = std::string(directory.text()) + "\\*.*";
   find_ = FindFirstFileA(pattern.c_str(), &item_.record_);
   if (find_ == INVALID_HANDLE_VALUE) {
-    // "No matching entry" is an empty listing (a drive root has no "."),
-    // anything else a directory that could not be read.
-    if (GetLastError() != ERROR_FILE_NOT_FOUND) skipped_ = true;
+    // Every directory but a drive root lists at least "."; a listing that
+    // cannot start is a directory whose contents could not be read.
+    skipped_ = true;
     return;
   }
   std::memcpy(buffer_.get(), directory.text(), length);

@@ -10,12 +10,14 @@
 
 #include <vector>
 
+#include "posix_faults.h"
 #include "posix_handles.h"
 #include "posix_internal.h"
 
 using vna::platform::posix::FindObject;
 using vna::platform::posix::HandleKind;
 using vna::platform::posix::HandleObject;
+using vna::platform::posix::injectFault;
 using vna::platform::posix::nativePath;
 using vna::platform::posix::setErrorFromErrno;
 
@@ -98,6 +100,7 @@ FindObject* findObject(HANDLE handle) {
 }  // namespace
 
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+  if (injectFault()) return INVALID_HANDLE_VALUE;
   std::string native = nativePath(pattern);
   std::string::size_type slash = native.find_last_of('/');
   std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
@@ -140,6 +143,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
 }
 
 BOOL FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
+  if (injectFault()) return FALSE;
   FindObject* find = findObject(handle);
   if (find == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -160,10 +164,11 @@ BOOL FindClose(HANDLE handle) {
   }
   if (find->dir != nullptr) closedir(find->dir);
   delete find;
-  return TRUE;
+  return injectFault() ? FALSE : TRUE;
 }
 
 DWORD GetFileAttributesA(LPCSTR path) {
+  if (injectFault()) return INVALID_FILE_ATTRIBUTES;
   std::string native = nativePath(path);
   struct stat st;
   if (native.empty()) {
@@ -178,6 +183,7 @@ DWORD GetFileAttributesA(LPCSTR path) {
 }
 
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
+  if (injectFault()) return FALSE;
   std::string native = nativePath(path);
   struct stat st;
   if (stat(native.c_str(), &st) != 0) {
@@ -198,6 +204,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
 }
 
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+  if (injectFault()) return FALSE;
   std::string native = nativePath(path);
   if (mkdir(native.c_str(), 0777) != 0) {
     int error = errno;
@@ -209,6 +216,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
 }
 
 BOOL RemoveDirectoryA(LPCSTR path) {
+  if (injectFault()) return FALSE;
   std::string native = nativePath(path);
   if (rmdir(native.c_str()) != 0) {
     int error = errno;
@@ -220,6 +228,7 @@ BOOL RemoveDirectoryA(LPCSTR path) {
 }
 
 BOOL DeleteFileA(LPCSTR path) {
+  if (injectFault()) return FALSE;
   std::string native = nativePath(path);
   struct stat st;
   // Windows will not delete a read-only file; keep that rule here.
@@ -235,6 +244,7 @@ BOOL DeleteFileA(LPCSTR path) {
 }
 
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+  if (injectFault()) return 0;
   std::vector<char> local(PATH_MAX + 1);
   if (getcwd(local.data(), local.size()) == nullptr) {
     SetLastError(vna::platform::win32CodeForErrno(errno));
@@ -247,6 +257,7 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
 }
 
 DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart) {
+  if (injectFault()) return 0;
   // Lexical, like its Windows namesake: "." and ".." are resolved on the
   // text, links are not followed.
   std::string native = nativePath(path);
@@ -288,6 +299,7 @@ DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart) {
 }
 
 DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION info) {
+  if (injectFault()) return 0xFFFFFFFFu;
   std::memset(info, 0, sizeof *info);
   time_t now = time(nullptr);
   struct tm local;
@@ -300,6 +312,7 @@ DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION info) {
 BOOL GetVolumeInformationA(LPCSTR, LPSTR volumeName, DWORD volumeNameSize, LPDWORD serial,
                            LPDWORD maxComponent, LPDWORD flags, LPSTR fileSystemName,
                            DWORD fileSystemNameSize) {
+  if (injectFault()) return FALSE;
   // The kernel already reports FAT times in UTC, so no volume is "FAT" here.
   if (volumeName != nullptr && volumeNameSize > 0) volumeName[0] = '\0';
   if (serial != nullptr) *serial = 0;

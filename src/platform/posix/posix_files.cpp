@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "posix_faults.h"
 #include "posix_handles.h"
 #include "posix_internal.h"
 
 using vna::platform::posix::FileObject;
 using vna::platform::posix::HandleKind;
 using vna::platform::posix::HandleObject;
+using vna::platform::posix::injectFault;
 using vna::platform::posix::nativePath;
 using vna::platform::posix::setErrorFromErrno;
 
@@ -30,6 +32,7 @@ HANDLE fail(DWORD code) {
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIBUTES,
                    DWORD disposition, DWORD /*flags*/, HANDLE /*templateFile*/) {
+  if (injectFault()) return INVALID_HANDLE_VALUE;
   std::string native = nativePath(path);
   if (native.empty()) return fail(ERROR_PATH_NOT_FOUND);
   if (disposition != CREATE_ALWAYS && disposition != OPEN_EXISTING) {
@@ -76,6 +79,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
   FileObject* file = fileObject(handle);
   if (read != nullptr) *read = 0;
+  if (injectFault()) return FALSE;
   if (file == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -102,6 +106,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLA
 BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
   FileObject* file = fileObject(handle);
   if (written != nullptr) *written = 0;
+  if (injectFault()) return FALSE;
   if (file == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
@@ -132,6 +137,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LP
 }
 
 DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD method) {
+  if (injectFault()) return INVALID_SET_FILE_POINTER;
   FileObject* file = fileObject(handle);
   if (file == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -156,6 +162,7 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD met
 }
 
 DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
+  if (injectFault()) return INVALID_FILE_SIZE;
   FileObject* file = fileObject(handle);
   struct stat st;
   if (file == nullptr || fstat(file->fd, &st) != 0) {
@@ -169,6 +176,7 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 }
 
 BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
+  if (injectFault()) return FALSE;
   FileObject* file = fileObject(handle);
   struct stat st;
   if (file == nullptr || fstat(file->fd, &st) != 0) {
@@ -199,6 +207,7 @@ BOOL CloseHandle(HANDLE handle) {
   int result = close(file->fd);
   int error = errno;
   delete file;
+  if (injectFault()) return FALSE;
   if (result != 0 && error != EINTR) {
     SetLastError(vna::platform::win32CodeForErrno(error));
     return FALSE;

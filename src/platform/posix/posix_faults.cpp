@@ -1,0 +1,50 @@
+#include "posix_faults.h"
+
+#ifdef VNA_FAULT_INJECTION
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform_api.h"
+
+namespace vna::platform::posix {
+
+namespace {
+
+struct FaultPlan {
+  unsigned long failAt = 0;
+  DWORD code = 0;
+  const char* report = nullptr;
+  unsigned long calls = 0;
+
+  FaultPlan() {
+    if (const char* at = std::getenv("VNA_FAULT_AT")) failAt = std::strtoul(at, nullptr, 10);
+    if (const char* code_ = std::getenv("VNA_FAULT_CODE")) code = std::strtoul(code_, nullptr, 10);
+    report = std::getenv("VNA_FAULT_REPORT");
+  }
+  ~FaultPlan() {
+    if (report == nullptr) return;
+    if (FILE* out = std::fopen(report, "w")) {
+      std::fprintf(out, "%lu\n", calls);
+      std::fclose(out);
+    }
+  }
+};
+
+FaultPlan& plan() {
+  static FaultPlan instance;
+  return instance;
+}
+
+}  // namespace
+
+bool injectFault() {
+  FaultPlan& p = plan();
+  if (++p.calls != p.failAt) return false;
+  SetLastError(p.code);
+  return true;
+}
+
+}  // namespace vna::platform::posix
+
+#endif

@@ -1,0 +1,16 @@
+// Fault injection for tests: a build with VNA_FAULT_INJECTION fails the N-th
+// call into the seam (N from VNA_FAULT_AT, counting from 1) with the Win32
+// code in VNA_FAULT_CODE, and writes the number of calls made to the file
+// named by VNA_FAULT_REPORT when the process ends. Other builds never fail.
+#pragma once
+
+namespace vna::platform::posix {
+
+#ifdef VNA_FAULT_INJECTION
+// Counts this call; true (with the error set) when it is the one to fail.
+bool injectFault();
+#else
+constexpr bool injectFault() { return false; }
+#endif
+
+}  // namespace vna::platform::posix

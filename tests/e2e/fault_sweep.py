@@ -1,0 +1,221 @@
+#!/usr/bin/env python3
+"""Fault injection: fail the N-th OS call of an "-a" and of an "-x" run, for
+every N and several Win32 codes, with the test-only build of the program
+(vnarchive_faults), and check that every run ends cleanly: exit 0 or -1,
+nothing or exactly one message with the usage text, no archive that reads as
+valid after a failure, the source untouched, nothing written outside the
+target and no partly written file left in it. Then the same with a real
+full disk (a small tmpfs), where the machine lets us mount one.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+MESSAGES = [
+    "Unknown exception.",
+    "Unable to open source location!\n",
+    "Source location is neither a file nor a directory!\n",
+    "Invalidly formatted VNArchive file.\n",
+    "Archive location is the same as the source location!\n",
+    "Some files could not be extracted.\n",
+    "Some files or directories could not be archived.\n",
+]
+USAGE = ("VNArchive usage:\n"
+         "  vnarchive.exe -a <source file or directory> <name of archive>\n"
+         "  vnarchive.exe -x <source archive> <target directory>\n")
+CODES = [112, 5, 2, 32, 30]
+
+
+def run(program, args, cwd, env_extra=None):
+    env = dict(os.environ)
+    env.update(env_extra or {})
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        code = subprocess.call([program] + args, cwd=cwd, stdout=out, stderr=err, env=env,
+                               stdin=subprocess.DEVNULL, timeout=60)
+        out.seek(0)
+        err.seek(0)
+        return code, out.read().decode("latin-1"), err.read().decode("latin-1")
+
+
+def snapshot(root):
+    tree = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        rel = os.path.relpath(dirpath, root)
+        for d in dirnames:
+            tree[os.path.normpath(os.path.join(rel, d)) + "/"] = None
+        for f in filenames:
+            with open(os.path.join(dirpath, f), "rb") as fh:
+                tree[os.path.normpath(os.path.join(rel, f))] = fh.read()
+    return tree
+
+
+def message_of(result):
+    code, out, err = result
+    if err:
+        return "stderr: " + err
+    if code == 0:
+        return None if out == "" else "output on success: " + out
+    if code != 255:
+        return "exit status %d" % code
+    for m in MESSAGES:
+        if out == m + "\n" + USAGE:
+            return m
+    return "unexpected output: " + repr(out)
+
+
+class Sweep:
+    def __init__(self, faulty, normal, work):
+        self.faulty, self.normal, self.work = faulty, normal, work
+        self.runs = {code: 0 for code in CODES}
+        self.problems = []
+
+    def problem(self, text):
+        self.problems.append(text)
+
+    def calls(self, args):
+        report = os.path.join(self.work, "calls.txt")
+        result = run(self.faulty, args, self.work, {"VNA_FAULT_REPORT": report})
+        assert result[0] == 0, result
+        with open(report) as fh:
+            return int(fh.read())
+
+    def reads_as_valid(self, archive):
+        probe = os.path.join(self.work, "probe")
+        shutil.rmtree(probe, ignore_errors=True)
+        code = run(self.normal, ["-x", archive, probe], self.work)[0]
+        tree = snapshot(probe) if os.path.isdir(probe) else {}
+        shutil.rmtree(probe, ignore_errors=True)
+        return code == 0, tree
+
+    def sweep_create(self, source_tree):
+        total = self.calls(["-a", "src", "out.vna"])
+        for code in CODES:
+            for n in range(1, total + 2):
+                archive = os.path.join(self.work, "out.vna")
+                if os.path.exists(archive):
+                    os.remove(archive)
+                result = run(self.faulty, ["-a", "src", "out.vna"], self.work,
+                             {"VNA_FAULT_AT": str(n), "VNA_FAULT_CODE": str(code)})
+                self.runs[code] += 1
+                where = "-a call %d code %d" % (n, code)
+                m = message_of(result)
+                if m is not None and m not in MESSAGES:
+                    self.problem("%s: %s" % (where, m))
+                if snapshot(os.path.join(self.work, "src")) != source_tree:
+                    self.problem("%s: the source changed" % where)
+                if not os.path.exists(archive):
+                    if m is None:
+                        self.problem("%s: success without an archive" % where)
+                    continue
+                valid, tree = self.reads_as_valid(archive)
+                if m is None and (not valid or tree != source_tree):
+                    self.problem("%s: success but the archive does not hold the source" % where)
+                if m is not None and valid and m != "Some files or directories could not be archived.\n":
+                    self.problem("%s: failed (%r) yet left a valid archive" % (where, m))
+
+    def sweep_extract(self, source_tree):
+        archive = os.path.join(self.work, "good.vna")
+        assert run(self.normal, ["-a", "src", "good.vna"], self.work)[0] == 0
+        total = self.calls(["-x", "good.vna", "t0"])
+        shutil.rmtree(os.path.join(self.work, "t0"))
+        outside = snapshot(self.work)
+        for code in CODES:
+            for n in range(1, total + 2):
+                target = os.path.join(self.work, "target")
+                shutil.rmtree(target, ignore_errors=True)
+                result = run(self.faulty, ["-x", "good.vna", "target"], self.work,
+                             {"VNA_FAULT_AT": str(n), "VNA_FAULT_CODE": str(code)})
+                self.runs[code] += 1
+                where = "-x call %d code %d" % (n, code)
+                m = message_of(result)
+                if m is not None and m not in MESSAGES:
+                    self.problem("%s: %s" % (where, m))
+                tree = snapshot(target) if os.path.isdir(target) else {}
+                shutil.rmtree(target, ignore_errors=True)
+                if snapshot(self.work) != outside:
+                    self.problem("%s: something outside the target changed" % where)
+                if m is None and tree != source_tree:
+                    self.problem("%s: success but the tree differs" % where)
+                for name, content in tree.items():
+                    if source_tree.get(name, "missing") != content:
+                        self.problem("%s: %s left behind in part or foreign" % (where, name))
+
+
+def make_source(work):
+    src = os.path.join(work, "src")
+    os.makedirs(os.path.join(src, "sub", "deeper"))
+    with open(os.path.join(src, "a.txt"), "wb") as fh:
+        fh.write(b"alpha\n" * 500)
+    with open(os.path.join(src, "empty.txt"), "wb"):
+        pass
+    with open(os.path.join(src, "sub", "b.bin"), "wb") as fh:
+        fh.write(os.urandom(70000))
+    return snapshot(src)
+
+
+def full_disk(normal, work):
+    """Archive into and extract onto a tmpfs too small for the data."""
+    small = os.path.join(work, "small")
+    os.makedirs(small)
+    if os.geteuid() != 0 or subprocess.call(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", small],
+                                            stderr=subprocess.DEVNULL) != 0:
+        print("full disk: skipped (this machine refuses to mount a tmpfs here)")
+        return []
+    problems = []
+    try:
+        big = os.path.join(work, "big")
+        os.makedirs(big)
+        with open(os.path.join(big, "1-large.bin"), "wb") as fh:
+            fh.write(os.urandom(1 << 20))
+        result = run(normal, ["-a", "big", os.path.join(small, "a.vna")], work)
+        if message_of(result) != "Unknown exception.":
+            problems.append("full disk -a: %r" % (result,))
+        probe = os.path.join(work, "probe")
+        if run(normal, ["-x", os.path.join(small, "a.vna"), probe], work)[0] == 0:
+            problems.append("full disk -a left a valid archive")
+        shutil.rmtree(probe, ignore_errors=True)
+        os.remove(os.path.join(small, "a.vna"))
+        with open(os.path.join(big, "2-small.txt"), "wb") as fh:
+            fh.write(b"fits")
+        assert run(normal, ["-a", "big", "big.vna"], work)[0] == 0
+        result = run(normal, ["-x", "big.vna", os.path.join(small, "t")], work)
+        if message_of(result) != "Some files could not be extracted.\n":
+            problems.append("full disk -x: %r" % (result,))
+        left = snapshot(os.path.join(small, "t"))
+        if left != {"2-small.txt": b"fits"}:
+            problems.append("full disk -x left %r" % sorted(left))
+        print("full disk: -a and -x on a 256 KiB tmpfs checked")
+    finally:
+        subprocess.call(["umount", small])
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--faulty", required=True)
+    parser.add_argument("--normal", required=True)
+    args = parser.parse_args()
+    base = "/dev/shm" if os.path.isdir("/dev/shm") else None
+    work = tempfile.mkdtemp(prefix="vna-faults-", dir=base)
+    try:
+        sweep = Sweep(os.path.abspath(args.faulty), os.path.abspath(args.normal), work)
+        source_tree = make_source(work)
+        sweep.sweep_create(source_tree)
+        sweep.sweep_extract(source_tree)
+        problems = sweep.problems + full_disk(sweep.normal, work)
+        for code in CODES:
+            print("code %d: %d runs" % (code, sweep.runs[code]))
+        print("total: %d runs" % sum(sweep.runs.values()))
+        for p in problems[:50]:
+            print("PROBLEM", p)
+        return 1 if problems else 0
+    finally:
+        subprocess.call(["umount", os.path.join(work, "small")], stderr=subprocess.DEVNULL)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
