@@ -11,7 +11,7 @@ export TZ := UTC
 NATIVE_PACKAGES := cmake ninja-build g++ clang zlib1g-dev libgtest-dev python3 diffutils
 WINDOWS_PACKAGES := wine wine32:i386 g++-mingw-w64-i686-posix libz-mingw-w64-dev
 
-.PHONY: all demo test setup setup-native setup-windows native windows asan \
+.PHONY: fuzz all demo test setup setup-native setup-windows native windows asan \
         test-native test-asan test-windows clean
 
 all: native
@@ -61,6 +61,16 @@ test: setup
 	$(MAKE) --no-print-directory test-windows || status=1; \
 	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all passed"; fi; \
 	exit $$status
+
+# Long fuzzing: FUZZ_SECONDS per target (default 600), corpora kept in build/asan/fuzz.
+FUZZ_SECONDS ?= 600
+fuzz: asan
+	@for t in extract timestamp names reader; do \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  build/asan/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	    -print_final_stats=1 build/asan/fuzz/corpus_$$t fuzz/corpus/$$t 2>&1 | \
+	    grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec|ERROR|SUMMARY|Done' || exit 1; \
+	done
 
 clean:
 	rm -rf build

@@ -204,6 +204,14 @@ TEST(ExtractArchive, NothingIsWrittenOutsideTheTarget) {
   EXPECT_EQ(test::readFile(box.path("out\\abs.txt")), "a");
 }
 
+TEST(ExtractArchive, EntryNamingTheTargetItselfFails) {
+  // Found by fuzzing: "." survives sanitising and names the target itself.
+  Sandbox box;
+  test::writeArchive(box.path("a.vna"), record(".", "x") + record("ok.txt", "ok") + test::kEndRecord);
+  EXPECT_EQ(extract(box), kSomeFailed);
+  EXPECT_EQ(test::snapshot(box.path("out")), (std::map<std::string, std::string>{{"ok.txt", "ok"}}));
+}
+
 TEST(ExtractArchive, DeviceNamesAreNeverOpenedOnWindows) {
   Sandbox box;
   test::writeArchive(box.path("a.vna"), record("d\\", "") + record("d\\nul.txt", "") +
