@@ -1,5 +1,7 @@
 #include "stream_crc.h"
 
+#include "crc_folding.h"
+
 namespace vna {
 
 namespace {
@@ -33,10 +35,10 @@ uint32_t StreamCrc::updateBytewise(uint32_t value, const uint8_t* begin, const u
   return value;
 }
 
-void StreamCrc::update(const uint8_t* begin, const uint8_t* end) {
+namespace {
+
+uint32_t updateSliced(uint32_t v, const uint8_t* p, const uint8_t* end) {
   const CrcTables& tab = tables();
-  uint32_t v = value_;
-  const uint8_t* p = begin;
   // Slicing by eight: the state is folded with four bytes, and four more
   // bytes ride along, each through the table that shifts it into place.
   while (end - p >= 8) {
@@ -46,7 +48,22 @@ void StreamCrc::update(const uint8_t* begin, const uint8_t* end) {
         tab.t[4][a & 0xFF] ^ tab.t[3][p[4]] ^ tab.t[2][p[5]] ^ tab.t[1][p[6]] ^ tab.t[0][p[7]];
     p += 8;
   }
-  value_ = updateBytewise(v, p, end);
+  return StreamCrc::updateBytewise(v, p, end);
+}
+
+}  // namespace
+
+uint32_t StreamCrc::updateSlicedForTest(uint32_t value, const uint8_t* begin, const uint8_t* end) {
+  return updateSliced(value, begin, end);
+}
+
+void StreamCrc::update(const uint8_t* begin, const uint8_t* end) {
+  static const bool folding = crc::foldingAvailable();
+  if (folding && end - begin >= 64) {
+    value_ = crc::foldingUpdate(value_, begin, end, updateSliced);
+  } else {
+    value_ = updateSliced(value_, begin, end);
+  }
 }
 
 }  // namespace vna
