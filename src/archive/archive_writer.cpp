@@ -16,10 +16,11 @@ namespace {
 constexpr int64_t kEarliestWritable = -62167219200LL * 1000000;
 constexpr int64_t kLatestWritable = 253402300799LL * 1000000;
 
-const uint8_t kMarker[1] = {format::kMarker};
 const uint8_t kEndRecord[2] = {format::kMarker, 0};
 
-constexpr std::size_t kCopyBufferSize = 2048;
+// Source files are read in pieces this large: each piece is one OS read and
+// one pass through the compressor, so small pieces cost calls, not memory.
+constexpr std::size_t kCopyBufferSize = 65536;
 
 }  // namespace
 
@@ -52,35 +53,37 @@ bool ArchiveWriter::writeEntry(const FilePath& path, const char* name, int64_t m
     if (isArchive(path, &file)) return false;
   }
 
-  write(ConstByteRange(kMarker, kMarker + 1));
   std::size_t nameField = std::strlen(name) + 1;
   if (directory) {
     if (nameField < 2 || !isSeparator(name[nameField - 2])) throw ArchiveWriterError();
   }
   if (nameField > format::kMaxNameField) throw ArchiveWriterError();
-  uint8_t nameLength = static_cast<uint8_t>(nameField);
-  write(ConstByteRange(&nameLength, &nameLength + 1));
-  const uint8_t* nameBytes = reinterpret_cast<const uint8_t*>(name);
-  write(ConstByteRange(nameBytes, nameBytes + nameField));
 
   char text[format::kMaxTimestampLength];
   DateTime when = DateTime::fromMicroseconds(clampToWritableTime(modificationTime), 0);
   OutputRange out = writeTimestamp(OutputRange{text, text + sizeof text}, when);
   std::size_t textLength = static_cast<std::size_t>(out.next - text);
   if (textLength > format::kMaxTimestampLength) throw ArchiveWriterError();
-  uint8_t timestampLength = static_cast<uint8_t>(textLength);
-  write(ConstByteRange(&timestampLength, &timestampLength + 1));
-  const uint8_t* textBytes = reinterpret_cast<const uint8_t*>(text);
-  write(ConstByteRange(textBytes, textBytes + textLength));
 
   uint32_t size = 0;
   if (!directory) {
     if (item.size() > format::kMaxFileSize) throw ArchiveWriterError();
     size = static_cast<uint32_t>(item.size());
   }
-  uint8_t sizeBytes[4];
-  format::encodeLittleEndian32(size, sizeBytes);
-  write(ConstByteRange(sizeBytes, sizeBytes + 4));
+
+  // The record's fields up to its data go to the compressor in one piece.
+  uint8_t header[1 + 1 + format::kMaxNameField + 1 + format::kMaxTimestampLength + 4];
+  uint8_t* p = header;
+  *p++ = format::kMarker;
+  *p++ = static_cast<uint8_t>(nameField);
+  std::memcpy(p, name, nameField);
+  p += nameField;
+  *p++ = static_cast<uint8_t>(textLength);
+  std::memcpy(p, text, textLength);
+  p += textLength;
+  format::encodeLittleEndian32(size, p);
+  p += 4;
+  write(ConstByteRange(header, p));
 
   if (!directory) copyData(file, size);
   return true;

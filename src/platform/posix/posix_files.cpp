@@ -47,9 +47,22 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
   } else {
     oflags |= writing ? O_RDWR : O_RDONLY;
   }
+  struct stat st;
   if (disposition == CREATE_ALWAYS) {
+    // The common case, a new file, costs one call: a file this open creates
+    // is a fresh regular file.
+    int fd = open(native.c_str(), oflags | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0) {
+      st = {};
+      st.st_mode = S_IFREG;
+      SetLastError(ERROR_SUCCESS);
+      return new FileObject(fd, writing, st);
+    }
+    if (errno != EEXIST) {
+      setErrorFromErrno(errno, native);
+      return INVALID_HANDLE_VALUE;
+    }
     // Windows refuses to replace a read-only file, even for an administrator.
-    struct stat st;
     if (stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
       return fail(ERROR_ACCESS_DENIED);
     }
@@ -60,20 +73,22 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
     setErrorFromErrno(errno, native);
     return INVALID_HANDLE_VALUE;
   }
-  struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     // Directories, devices, FIFOs and sockets are not files to read or write.
     close(fd);
     return fail(ERROR_ACCESS_DENIED);
   }
-  if (disposition == CREATE_ALWAYS && st.st_size != 0 && ftruncate(fd, 0) != 0) {
-    int error = errno;
-    close(fd);
-    setErrorFromErrno(error, native);
-    return INVALID_HANDLE_VALUE;
+  if (disposition == CREATE_ALWAYS && st.st_size != 0) {
+    if (ftruncate(fd, 0) != 0) {
+      int error = errno;
+      close(fd);
+      setErrorFromErrno(error, native);
+      return INVALID_HANDLE_VALUE;
+    }
+    st.st_size = 0;
   }
   SetLastError(ERROR_SUCCESS);
-  return new FileObject(fd);
+  return new FileObject(fd, writing, st);
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
@@ -164,12 +179,15 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD met
 DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
   if (injectFault()) return INVALID_FILE_SIZE;
   FileObject* file = fileObject(handle);
-  struct stat st;
-  if (file == nullptr || fstat(file->fd, &st) != 0) {
-    SetLastError(file == nullptr ? ERROR_INVALID_HANDLE : vna::platform::win32CodeForErrno(errno));
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return INVALID_FILE_SIZE;
   }
-  unsigned long long size = static_cast<unsigned long long>(st.st_size);
+  if (file->writable && fstat(file->fd, &file->info) != 0) {
+    SetLastError(vna::platform::win32CodeForErrno(errno));
+    return INVALID_FILE_SIZE;
+  }
+  unsigned long long size = static_cast<unsigned long long>(file->info.st_size);
   if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size >> 32);
   SetLastError(ERROR_SUCCESS);
   return static_cast<DWORD>(size);
@@ -178,11 +196,15 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
   if (injectFault()) return FALSE;
   FileObject* file = fileObject(handle);
-  struct stat st;
-  if (file == nullptr || fstat(file->fd, &st) != 0) {
-    SetLastError(file == nullptr ? ERROR_INVALID_HANDLE : vna::platform::win32CodeForErrno(errno));
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  if (file->writable && fstat(file->fd, &file->info) != 0) {
+    SetLastError(vna::platform::win32CodeForErrno(errno));
+    return FALSE;
+  }
+  const struct stat& st = file->info;
   *info = BY_HANDLE_FILE_INFORMATION{};
   info->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
   info->ftLastWriteTime =

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -19,9 +20,15 @@ struct HandleObject {
 // An open file. The file pointer lives here, so that a SetFilePointer and the
 // following ReadFile or WriteFile cost one positioned kernel call, not two.
 struct FileObject : HandleObject {
-  explicit FileObject(int descriptor) : HandleObject(HandleKind::File), fd(descriptor) {}
+  FileObject(int descriptor, bool forWriting, const struct stat& st)
+      : HandleObject(HandleKind::File), fd(descriptor), writable(forWriting), info(st) {}
   int fd;
+  bool writable;
   off_t position = 0;
+  // What fstat said at the open. For a file opened only for reading it
+  // answers size and identity queries (the system reads a file's size as of
+  // its opening); a writable file is asked again each time.
+  struct stat info;
 };
 
 // An enumeration in progress: a directory stream filtered by a wildcard
