@@ -11,7 +11,7 @@ export TZ := UTC
 NATIVE_PACKAGES := cmake ninja-build g++ clang zlib1g-dev libgtest-dev python3 diffutils
 WINDOWS_PACKAGES := wine wine32:i386 g++-mingw-w64-i686-posix libz-mingw-w64-dev
 
-.PHONY: fuzz all demo test setup setup-native setup-windows native windows asan \
+.PHONY: bench fuzz all demo test setup setup-native setup-windows native windows asan \
         test-native test-asan test-windows clean
 
 all: native
@@ -61,6 +61,16 @@ test: setup
 	$(MAKE) --no-print-directory test-windows || status=1; \
 	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all passed"; fi; \
 	exit $$status
+
+# Timings against the deflate bound and the peers (not part of make test).
+BENCH_PACKAGES := pigz libarchive-tools zip unzip p7zip-full
+BENCH_RUNS ?= 3
+bench: native windows
+	@tools/ensure-packages $(BENCH_PACKAGES)
+	@mkdir -p build/bench
+	cc -O2 -Wall -Wextra -Werror bench/deflate_bound.c -lz -o build/bench/deflate_bound
+	python3 tools/bench.py --program build/native/vnarchive --windows build/windows/vnarchive.exe \
+	  --bound build/bench/deflate_bound --runs $(BENCH_RUNS) --output build/bench/results.md
 
 # Long fuzzing: FUZZ_SECONDS per target (default 600), corpora kept in build/asan/fuzz.
 FUZZ_SECONDS ?= 600

@@ -38,19 +38,29 @@ bool ArchiveWriter::isArchive(const FilePath& path, const FileHandle* opened) co
 }
 
 bool ArchiveWriter::writeEntry(const FilePath& path, const char* name, int64_t modificationTime) {
-  FileItem item(path);
-  const bool directory = !item.isFile();
+  // The item is looked at afresh: a file through its opened handle (one
+  // look serves both the size and the reading), anything else by a lookup.
+  std::size_t nameLength = std::strlen(name);
+  bool directory = nameLength > 0 && isSeparator(name[nameLength - 1]);
   FileHandle file;
-  if (!directory) {
+  uint64_t freshSize = 0;
+  if (directory) {
+    directory = !FileItem(path).isFile();
+  } else {
     try {
       file.open(path);
     } catch (const FileIOError& error) {
       // The archive being written is held open for writing, so an open for
       // reading is refused with a sharing violation where sharing is enforced.
       if (error.code() == ERROR_SHARING_VIOLATION && isArchive(path, nullptr)) return false;
-      throw;
+      FileItem item(path);  // FileItemError when the item vanished
+      if (item.isFile()) throw;
+      directory = true;
     }
+  }
+  if (!directory) {
     if (isArchive(path, &file)) return false;
+    freshSize = file.size64();
   }
 
   std::size_t nameField = std::strlen(name) + 1;
@@ -67,8 +77,8 @@ bool ArchiveWriter::writeEntry(const FilePath& path, const char* name, int64_t m
 
   uint32_t size = 0;
   if (!directory) {
-    if (item.size() > format::kMaxFileSize) throw ArchiveWriterError();
-    size = static_cast<uint32_t>(item.size());
+    if (freshSize > format::kMaxFileSize) throw ArchiveWriterError();
+    size = static_cast<uint32_t>(freshSize);
   }
 
   // The record's fields up to its data go to the compressor in one piece.

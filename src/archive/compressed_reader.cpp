@@ -88,26 +88,62 @@ bool CompressedStreamReader::refill() {
   return stream_.avail_in > 0;
 }
 
+void CompressedStreamReader::raise(Pending what) {
+  if (what == Pending::Format) throw FormatError();
+  throw UnexpectedEndOfCompressedFile();
+}
+
+std::size_t CompressedStreamReader::inflateInto(uint8_t* begin, uint8_t* end, bool partial) {
+  stream_.next_out = begin;
+  stream_.avail_out = static_cast<uInt>(end - begin);
+  // A failure after some bytes came out is kept for the next call when
+  // `partial`: the bytes before it are good and may be all the caller needs.
+  auto fail = [&](Pending what) -> std::size_t {
+    std::size_t produced = static_cast<std::size_t>(stream_.next_out - begin);
+    if (!partial || produced == 0) raise(what);
+    pending_ = what;
+    return produced;
+  };
+  while (stream_.avail_out > 0) {
+    if (pending_ != Pending::None) return fail(pending_);
+    if (streamEnded_) {
+      // More record bytes were asked for than the stream holds.
+      return fail(stream_.avail_in > 0 || source_.hasMore() ? Pending::Format : Pending::End);
+    }
+    if (stream_.avail_in == 0 && !refill()) return fail(Pending::End);
+    int result = inflate(&stream_, Z_SYNC_FLUSH);
+    if (result == Z_STREAM_END) {
+      streamEnded_ = true;
+      if (stream_.avail_in > 0) return fail(Pending::Format);  // bytes after the stream
+    } else if (result == Z_BUF_ERROR) {
+      // No progress: only legitimate when the input ran dry.
+      if (stream_.avail_in > 0) return fail(Pending::Format);
+    } else if (result != Z_OK) {
+      return fail(Pending::Format);
+    }
+  }
+  return static_cast<std::size_t>(end - begin);
+}
+
 void CompressedStreamReader::read(ByteRange range) {
   if (compressed_) {
-    stream_.next_out = range.begin;
-    stream_.avail_out = static_cast<uInt>(range.length());
-    while (stream_.avail_out > 0) {
-      if (streamEnded_) {
-        // More record bytes were asked for than the stream holds.
-        if (stream_.avail_in > 0 || source_.hasMore()) throw FormatError();
-        throw UnexpectedEndOfCompressedFile();
-      }
-      if (stream_.avail_in == 0 && !refill()) throw UnexpectedEndOfCompressedFile();
-      int result = inflate(&stream_, Z_SYNC_FLUSH);
-      if (result == Z_STREAM_END) {
-        streamEnded_ = true;
-        if (stream_.avail_in > 0) throw FormatError();
-      } else if (result == Z_BUF_ERROR) {
-        // No progress: only legitimate when the input ran dry.
-        if (stream_.avail_in > 0) throw FormatError();
-      } else if (result != Z_OK) {
-        throw FormatError();
+    // Large reads inflate straight into the caller's range. Small ones (the
+    // fields of a record) are served from a block inflated ahead, so that
+    // zlib decodes in long runs instead of a few bytes per call.
+    uint8_t* p = range.begin;
+    while (p != range.end) {
+      std::size_t want = static_cast<std::size_t>(range.end - p);
+      if (outNext_ < outEnd_) {
+        std::size_t take = want < outEnd_ - outNext_ ? want : outEnd_ - outNext_;
+        std::memcpy(p, output_ + outNext_, take);
+        outNext_ += take;
+        p += take;
+      } else if (want >= kDirectRead) {
+        inflateInto(p, range.end, false);
+        p = range.end;
+      } else {
+        outNext_ = 0;
+        outEnd_ = inflateInto(output_, output_ + sizeof output_, true);
       }
     }
   } else {
@@ -144,6 +180,7 @@ bool CompressedStreamReader::finishStream() {
 
 bool CompressedStreamReader::atEnd() {
   if (compressed_) {
+    if (outNext_ < outEnd_ || pending_ == Pending::Format) return false;
     if (!finishStream()) return false;
     return stream_.avail_in == 0 && !source_.hasMore();
   }

@@ -65,9 +65,14 @@ class CompressedStreamReader {
   uint64_t consumed() const { return consumed_; }
 
  private:
+  enum class Pending { None, Format, End };
+  static constexpr std::size_t kDirectRead = 4096;
+
   // Loads the next raw piece into `input_`; false when the file has no more.
   bool refill();
   bool finishStream();
+  [[noreturn]] static void raise(Pending what);
+  std::size_t inflateInto(uint8_t* begin, uint8_t* end, bool partial);
 
   z_stream stream_;
   FileReader fileReader_;
@@ -75,6 +80,11 @@ class CompressedStreamReader {
   PushBackSource pushBack_;
   ByteSource& source_;
   uint8_t input_[format::kStreamBufferSize];
+  // Inflated ahead for small reads: [outNext_, outEnd_) not yet delivered.
+  uint8_t output_[format::kStreamBufferSize];
+  std::size_t outNext_ = 0;
+  std::size_t outEnd_ = 0;
+  Pending pending_ = Pending::None;
   bool compressed_ = false;
   bool streamEnded_ = false;
   bool damaged_ = false;

@@ -46,15 +46,14 @@ bool holdsReservedDeviceName(const char* relative) {
 }
 
 std::string resolvedPath(const FilePath& path) {
-  std::vector<char> buffer(1024);
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    DWORD length = GetFullPathNameA(path.text(), static_cast<DWORD>(buffer.size()),
-                                    buffer.data(), nullptr);
-    if (length == 0) return std::string();
-    if (length < buffer.size()) return std::string(buffer.data(), length);
-    buffer.resize(length + 1);
-  }
-  return std::string();
+  char local[1024];
+  DWORD length = GetFullPathNameA(path.text(), sizeof local, local, nullptr);
+  if (length == 0) return std::string();
+  if (length < sizeof local) return std::string(local, length);
+  std::vector<char> buffer(length + 1);
+  length = GetFullPathNameA(path.text(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (length == 0 || length >= buffer.size()) return std::string();
+  return std::string(buffer.data(), length);
 }
 
 TargetDirectory::TargetDirectory(const FilePath& directory)

@@ -47,6 +47,13 @@ uint32_t FileHandle::size() const {
   return size;
 }
 
+uint64_t FileHandle::size64() const {
+  DWORD high = 0;
+  DWORD low = GetFileSize(handle_, &high);
+  if (low == INVALID_FILE_SIZE) mapOpenError(GetLastError());
+  return (static_cast<uint64_t>(high) << 32) | low;
+}
+
 bool FileHandle::identity(FileIdentity& out) const {
   BY_HANDLE_FILE_INFORMATION info;
   if (handle_ == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle_, &info)) return false;

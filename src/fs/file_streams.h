@@ -38,6 +38,8 @@ class FileHandle {
   void close();
   // Low 32 bits of the size.
   uint32_t size() const;
+  // The whole 64-bit size.
+  uint64_t size64() const;
   // False when the OS cannot say.
   bool identity(FileIdentity& out) const;
   bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }

@@ -266,34 +266,36 @@ DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart) {
     return 0;
   }
   if (native[0] != '/') {
-    std::vector<char> cwd(PATH_MAX + 1);
-    if (getcwd(cwd.data(), cwd.size()) == nullptr) {
+    char cwd[PATH_MAX + 1];
+    if (getcwd(cwd, sizeof cwd) == nullptr) {
       SetLastError(vna::platform::win32CodeForErrno(errno));
       return 0;
     }
-    native = std::string(cwd.data()) + "/" + native;
+    native = std::string(cwd) + "/" + native;
   }
-  std::vector<std::string> parts;
-  std::string::size_type start = 0;
+  // Components are copied down in place; ".." drops back to the previous "/".
+  std::string full;
+  full.reserve(native.size());
+  std::size_t start = 0;
   while (start <= native.size()) {
-    std::string::size_type end = native.find('/', start);
+    std::size_t end = native.find('/', start);
     if (end == std::string::npos) end = native.size();
-    std::string part = native.substr(start, end - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
+    std::size_t length = end - start;
+    if (length == 2 && native[start] == '.' && native[start + 1] == '.') {
+      std::size_t slash = full.find_last_of('/');
+      full.resize(slash == std::string::npos ? 0 : slash);
+    } else if (length > 0 && !(length == 1 && native[start] == '.')) {
+      full += '/';
+      full.append(native, start, length);
     }
     start = end + 1;
   }
-  std::string full;
-  for (const std::string& part : parts) full += "/" + part;
   if (full.empty()) full = "/";
   DWORD length = static_cast<DWORD>(full.size());
   if (buffer == nullptr || length + 1 > size) return length + 1;
   std::memcpy(buffer, full.c_str(), length + 1);
   if (filePart != nullptr) {
-    *filePart = parts.empty() ? nullptr : buffer + full.find_last_of('/') + 1;
+    *filePart = full == "/" ? nullptr : buffer + full.find_last_of('/') + 1;
   }
   return length;
 }

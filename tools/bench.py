@@ -1,0 +1,215 @@
+#!/usr/bin/env python3
+"""make bench: builds the corpora from files on this machine (on tmpfs), then
+times vnarchive, the deflate bound and the peers, creating and extracting,
+and prints one table per corpus (medians of RUNS runs, tools taking turns).
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+WORK = "/dev/shm/vna-bench"
+MiB = 1 << 20
+
+
+def regular_files(top, limit_size=None):
+    for dirpath, dirnames, filenames in os.walk(top):
+        dirnames.sort()
+        for name in sorted(filenames):
+            path = os.path.join(dirpath, name)
+            if os.path.islink(path) or not os.path.isfile(path):
+                continue
+            try:
+                size = os.path.getsize(path)
+                if limit_size and size > limit_size:
+                    continue
+                with open(path, "rb"):
+                    pass
+            except OSError:
+                continue
+            yield path, size
+
+
+def build_corpora():
+    root = os.path.join(WORK, "corpora")
+    done = os.path.join(root, ".built")
+    if os.path.exists(done):
+        return root
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(root)
+    # 1. the headers
+    for path, _ in regular_files("/usr/include"):
+        target = os.path.join(root, "headers", os.path.relpath(path, "/usr/include"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        shutil.copyfile(path, target)
+    # 2. mixed files from /usr/lib and /usr/share/doc, about 420 MB
+    total = 0
+    for top in ("/usr/share/doc", "/usr/lib"):
+        for path, size in regular_files(top, 16 * MiB):
+            if total + size > 420_000_000:
+                break
+            target = os.path.join(root, "mixed", top.strip("/").replace("/", "_"), os.path.relpath(path, top))
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            shutil.copyfile(path, target)
+            total += size
+    # 3. one file of 512 MiB made from real files
+    os.makedirs(os.path.join(root, "single"))
+    with open(os.path.join(root, "single", "big.bin"), "wb") as out:
+        left = 512 * MiB
+        for path, size in regular_files("/usr/lib"):
+            if size < 65536:
+                continue
+            with open(path, "rb") as fh:
+                data = fh.read(left)
+            out.write(data)
+            left -= len(data)
+            if left == 0:
+                break
+    # 4. 20,000 files of 1 KiB in 200 folders, cut from the headers
+    stream = bytearray()
+    for path, _ in regular_files(os.path.join(root, "headers")):
+        with open(path, "rb") as fh:
+            stream += fh.read()
+        if len(stream) >= 20000 * 1024:
+            break
+    for i in range(20000):
+        folder = os.path.join(root, "small", "d%03d" % (i // 100))
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "f%05d.txt" % i), "wb") as fh:
+            fh.write(stream[i * 1024:(i + 1) * 1024])
+    for corpus in ("headers", "mixed", "single", "small"):
+        write_list(os.path.join(root, corpus), os.path.join(root, corpus + ".list"))
+    open(done, "w").close()
+    return root
+
+
+def write_list(corpus, list_path):
+    with open(list_path, "w") as out:
+        out.write(corpus + "\n")
+        for dirpath, dirnames, filenames in os.walk(corpus):
+            dirnames.sort()
+            rel = os.path.relpath(dirpath, corpus)
+            for d in dirnames:
+                out.write("D %s\n" % os.path.normpath(os.path.join(rel, d)))
+            for f in sorted(filenames):
+                p = os.path.join(dirpath, f)
+                out.write("F %d %s\n" % (os.path.getsize(p), os.path.normpath(os.path.join(rel, f))))
+
+
+def measure(command, cwd=None, env=None):
+    """Wall seconds, CPU seconds and peak RSS (KiB) of one command."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    wall = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode != 0:
+        raise RuntimeError("%s failed with %d" % (command, proc.returncode))
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+
+
+def sh(text):
+    return ["sh", "-c", text]
+
+
+def tools(program, windows, bound):
+    z = lambda p: "Z:" + p.replace("/", "\\")
+    wine_env = dict(os.environ, WINEDEBUG="-all",
+                    WINEPREFIX=os.path.join(os.path.dirname(windows or "."), "wineprefix"))
+    table = [
+        ("vnarchive", lambda c, l, a: [program, "-a", c, a], lambda a, l, d: [program, "-x", a, d], None, "vna"),
+        ("bound (one zlib stream)", lambda c, l, a: [bound, "deflate", l, a],
+         lambda a, l, d: [bound, "inflate", l, a, d], None, "z"),
+        ("tar + gzip -6", lambda c, l, a: sh("tar -cf - -C '%s' . | gzip -6 > '%s'" % (c, a)),
+         lambda a, l, d: sh("mkdir -p '%s' && gzip -dc '%s' | tar -xf - -C '%s'" % (d, a, d)), None, "tgz"),
+        ("tar + pigz -p1 -6", lambda c, l, a: sh("tar -cf - -C '%s' . | pigz -p1 -6 > '%s'" % (c, a)),
+         lambda a, l, d: sh("mkdir -p '%s' && pigz -p1 -dc '%s' | tar -xf - -C '%s'" % (d, a, d)), None, "tgz"),
+        ("bsdtar -z", lambda c, l, a: ["bsdtar", "-czf", a, "-C", c, "."],
+         lambda a, l, d: sh("mkdir -p '%s' && bsdtar -xf '%s' -C '%s'" % (d, a, d)), None, "tgz"),
+        ("zip -6 / unzip", lambda c, l, a: sh("cd '%s' && zip -r -6 -q '%s' ." % (c, a)),
+         lambda a, l, d: ["unzip", "-q", a, "-d", d], None, "zip"),
+        ("7z -tzip -mx5 -mmt1", lambda c, l, a: sh("cd '%s' && 7z a -tzip -mx5 -mmt1 -bd -bso0 '%s' . >/dev/null" % (c, a)),
+         lambda a, l, d: ["7z", "x", "-bd", "-bso0", "-o" + d, a], None, "zip"),
+    ]
+    if windows and shutil.which("wine"):
+        table.append(("vnarchive.exe under Wine (info)",
+                      lambda c, l, a: ["wine", windows, "-a", z(c), z(a)],
+                      lambda a, l, d: ["wine", windows, "-x", z(a), z(d)], wine_env, "vna"))
+    return [t for t in table if shutil.which(t[1]("x", "x", "x")[0]) or t[1]("x", "x", "x")[0] in (program, bound)]
+
+
+def tree_size(top):
+    return sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(top) for f in fs)
+
+
+def run_corpus(name, corpus, list_path, table, runs):
+    out = os.path.join(WORK, "out")
+    os.makedirs(out, exist_ok=True)
+    results = {t[0]: {"create": [], "extract": [], "size": 0} for t in table}
+    for _ in range(runs):
+        for label, create, extract, env, ext in table:
+            archive = os.path.join(out, "archive." + ext)
+            if os.path.exists(archive):
+                os.remove(archive)
+            results[label]["create"].append(measure(create(corpus, list_path, archive), env=env))
+            results[label]["size"] = os.path.getsize(archive)
+            dest = os.path.join(out, "dest")
+            shutil.rmtree(dest, ignore_errors=True)
+            results[label]["extract"].append(measure(extract(archive, list_path, dest), env=env))
+            shutil.rmtree(dest, ignore_errors=True)
+            os.remove(archive)
+    return results
+
+
+def median(samples, index):
+    return statistics.median(s[index] for s in samples)
+
+
+def report(name, corpus, results, table):
+    files = sum(len(fs) for _, _, fs in os.walk(corpus))
+    lines = ["### %s: %d files, %.0f MB" % (name, files, tree_size(corpus) / 1e6), "",
+             "| tool | create wall s | CPU s | peak RSS MiB | output MB | x bound | extract wall s | CPU s | peak RSS MiB | x bound |",
+             "|---|---|---|---|---|---|---|---|---|---|"]
+    bound = results["bound (one zlib stream)"]
+    bc, bx = median(bound["create"], 0), median(bound["extract"], 0)
+    for label, *_ in table:
+        r = results[label]
+        c, x = r["create"], r["extract"]
+        lines.append("| %s | %.3f | %.3f | %.1f | %.2f | %.3f | %.3f | %.3f | %.1f | %.3f |" % (
+            label, median(c, 0), median(c, 1), median(c, 2) / 1024, r["size"] / 1e6, median(c, 0) / bc,
+            median(x, 0), median(x, 1), median(x, 2) / 1024, median(x, 0) / bx))
+    return "\n".join(lines) + "\n"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--windows")
+    parser.add_argument("--bound", required=True)
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--corpora", default="headers,mixed,single,small")
+    parser.add_argument("--output")
+    args = parser.parse_args()
+    root = build_corpora()
+    table = tools(os.path.abspath(args.program), args.windows and os.path.abspath(args.windows),
+                  os.path.abspath(args.bound))
+    text = "Measured %s on %s (%d cores), medians of %d runs, work on tmpfs.\n\n" % (
+        time.strftime("%Y-%m-%d"), os.uname().nodename, os.cpu_count(), args.runs)
+    print(text, flush=True)
+    for name in args.corpora.split(","):
+        corpus = os.path.join(root, name)
+        results = run_corpus(name, corpus, os.path.join(root, name + ".list"), table, args.runs)
+        section = report(name, corpus, results, table)
+        print(section, flush=True)
+        text += section + "\n"
+    if args.output:
+        with open(args.output, "w") as fh:
+            fh.write(text)
+
+
+if __name__ == "__main__":
+    main()
