@@ -69,8 +69,10 @@ bench: native windows
 	@tools/ensure-packages $(BENCH_PACKAGES)
 	@mkdir -p build/bench
 	cc -O2 -Wall -Wextra -Werror bench/deflate_bound.c -lz -o build/bench/deflate_bound
+	cc -O2 -Wall -Wextra -Werror bench/measure.c -o build/bench/measure
 	python3 tools/bench.py --program build/native/vnarchive --windows build/windows/vnarchive.exe \
-	  --bound build/bench/deflate_bound --runs $(BENCH_RUNS) --output build/bench/results.md
+	  --bound build/bench/deflate_bound --measure build/bench/measure --runs $(BENCH_RUNS) \
+	  --output build/bench/results.md
 
 # Long fuzzing: FUZZ_SECONDS per target (default 600), corpora kept in build/asan/fuzz.
 FUZZ_SECONDS ?= 600

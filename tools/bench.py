@@ -12,6 +12,7 @@ import sys
 import time
 
 WORK = "/dev/shm/vna-bench"
+
 MiB = 1 << 20
 
 
@@ -99,17 +100,20 @@ def write_list(corpus, list_path):
                 out.write("F %d %s\n" % (os.path.getsize(p), os.path.normpath(os.path.join(rel, f))))
 
 
+MEASURE = None
+
+
 def measure(command, cwd=None, env=None):
     """Wall seconds, CPU seconds and peak RSS (KiB) of one command."""
-    start = time.perf_counter()
-    proc = subprocess.Popen(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(proc.pid, 0)
-    wall = time.perf_counter() - start
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    if proc.returncode != 0:
-        raise RuntimeError("%s failed with %d" % (command, proc.returncode))
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss
+    result = os.path.join(WORK, "measure.txt")
+    subprocess.check_call([MEASURE, result] + list(command), cwd=cwd, env=env,
+                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL)
+    with open(result) as fh:
+        wall, cpu, rss, status = fh.read().split()
+    if int(status) != 0:
+        raise RuntimeError("%s failed with %s" % (command, status))
+    return float(wall), float(cpu), int(rss)
 
 
 def sh(text):
@@ -190,10 +194,13 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--windows")
     parser.add_argument("--bound", required=True)
+    parser.add_argument("--measure", required=True)
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--corpora", default="headers,mixed,single,small")
     parser.add_argument("--output")
     args = parser.parse_args()
+    global MEASURE
+    MEASURE = os.path.abspath(args.measure)
     root = build_corpora()
     table = tools(os.path.abspath(args.program), args.windows and os.path.abspath(args.windows),
                   os.path.abspath(args.bound))
