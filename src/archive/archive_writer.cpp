@@ -108,7 +108,7 @@ void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
   uint32_t left = size;
   try {
     FileReadingLoop loop;
-    loop.start(buffer, buffer + sizeof buffer, file, 0);
+    loop.start(buffer, buffer + sizeof buffer, file, 0, size);
     while (left > 0 && loop.remaining() != 0) {
       std::size_t chunk = static_cast<std::size_t>(loop.chunkEnd() - loop.chunkBegin());
       if (chunk > left) chunk = left;

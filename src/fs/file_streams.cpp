@@ -142,6 +142,16 @@ void FileReadingLoop::start(uint8_t* bufferBegin, uint8_t* bufferEnd, const File
   if (remaining_ != 0) fill();
 }
 
+void FileReadingLoop::start(uint8_t* bufferBegin, uint8_t* bufferEnd, const FileHandle& handle,
+                            uint32_t position, uint32_t size) {
+  bufferBegin_ = bufferBegin;
+  bufferEnd_ = bufferEnd;
+  chunkEnd_ = bufferBegin;
+  reader_.attach(handle, position, size);
+  remaining_ = size - position;
+  if (remaining_ != 0) fill();
+}
+
 void FileReadingLoop::advance() {
   remaining_ -= static_cast<uint32_t>(chunkEnd_ - bufferBegin_);
   if (remaining_ != 0) fill();

@@ -69,6 +69,11 @@ class FileReader {
  public:
   // Size is taken now and never refreshed.
   void attach(const FileHandle& handle, uint32_t position);
+  void attach(const FileHandle& handle, uint32_t position, uint32_t knownSize) {
+    handle_ = &handle;
+    size_ = knownSize;
+    position_ = position;
+  }
   bool hasMore() const { return position_ < size_; }
   bool atEnd() const { return position_ >= size_; }
   // Short reads, even empty ones, are not errors.
@@ -110,6 +115,10 @@ class FileReadingLoop {
  public:
   void start(uint8_t* bufferBegin, uint8_t* bufferEnd, const FileHandle& handle,
              uint32_t position);
+  // The same with the file's size already known to the caller, which saves
+  // asking the OS twice more per file.
+  void start(uint8_t* bufferBegin, uint8_t* bufferEnd, const FileHandle& handle,
+             uint32_t position, uint32_t size);
   void advance();
   uint32_t remaining() const { return remaining_; }
   const uint8_t* chunkBegin() const { return bufferBegin_; }
