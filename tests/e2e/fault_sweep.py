@@ -14,6 +14,8 @@ import subprocess
 import sys
 import tempfile
 
+from e2e_support import USAGE, snapshot
+
 MESSAGES = [
     "Unknown exception.",
     "Unable to open source location!\n",
@@ -23,9 +25,6 @@ MESSAGES = [
     "Some files could not be extracted.\n",
     "Some files or directories could not be archived.\n",
 ]
-USAGE = ("VNArchive usage:\n"
-         "  vnarchive.exe -a <source file or directory> <name of archive>\n"
-         "  vnarchive.exe -x <source archive> <target directory>\n")
 CODES = [112, 5, 2, 32, 30]
 
 
@@ -38,18 +37,6 @@ def run(program, args, cwd, env_extra=None):
         out.seek(0)
         err.seek(0)
         return code, out.read().decode("latin-1"), err.read().decode("latin-1")
-
-
-def snapshot(root):
-    tree = {}
-    for dirpath, dirnames, filenames in os.walk(root):
-        rel = os.path.relpath(dirpath, root)
-        for d in dirnames:
-            tree[os.path.normpath(os.path.join(rel, d)) + "/"] = None
-        for f in filenames:
-            with open(os.path.join(dirpath, f), "rb") as fh:
-                tree[os.path.normpath(os.path.join(rel, f))] = fh.read()
-    return tree
 
 
 def message_of(result):

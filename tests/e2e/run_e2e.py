@@ -13,15 +13,14 @@ import subprocess
 import sys
 import tempfile
 import unittest
+
+from e2e_support import USAGE, snapshot
 import zlib
 
 PROGRAM = None
 RUNNER = "native"
 OTHER_BUILD_DIR = None
 
-USAGE = ("VNArchive usage:\n"
-         "  vnarchive.exe -a <source file or directory> <name of archive>\n"
-         "  vnarchive.exe -x <source archive> <target directory>\n")
 
 
 def expected_output(message, pl=True):
@@ -83,19 +82,6 @@ def record(name, data=b"", stamp=STAMP):
 def archive_bytes(records, end=True):
     body = records + (b"_\0" if end else b"")
     return b"##SC001\0" + crc32_bzip2(body).to_bytes(4, "big") + zlib.compress(body, 6)
-
-
-def snapshot(root):
-    tree = {}
-    for dirpath, dirnames, filenames in os.walk(root):
-        rel = os.path.relpath(dirpath, root)
-        for d in dirnames:
-            tree[os.path.normpath(os.path.join(rel, d)) + "/"] = None
-        for f in filenames:
-            p = os.path.join(dirpath, f)
-            with open(p, "rb") as fh:
-                tree[os.path.normpath(os.path.join(rel, f))] = fh.read()
-    return tree
 
 
 def copy_real_files(source, target, limit, windows_safe):

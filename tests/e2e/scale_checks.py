@@ -11,11 +11,10 @@ import sys
 import tempfile
 import unittest
 
+from e2e_support import USAGE
+
 PROGRAM = None
 MEASURE = None
-USAGE = ("VNArchive usage:\n"
-         "  vnarchive.exe -a <source file or directory> <name of archive>\n"
-         "  vnarchive.exe -x <source archive> <target directory>\n")
 GiB = 1 << 30
 
 
