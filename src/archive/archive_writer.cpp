@@ -21,6 +21,8 @@ const uint8_t kEndRecord[2] = {format::kMarker, 0};
 // Source files are read in pieces this large: each piece is one OS read and
 // one pass through the compressor, so small pieces cost calls, not memory.
 constexpr std::size_t kCopyBufferSize = 65536;
+constexpr std::size_t kMaxRecordHeader =
+    1 + 1 + format::kMaxNameField + 1 + format::kMaxTimestampLength + 4;
 
 }  // namespace
 
@@ -82,7 +84,10 @@ bool ArchiveWriter::writeEntry(const FilePath& path, const char* name, int64_t m
   }
 
   // The record's fields up to its data go to the compressor in one piece.
-  uint8_t header[1 + 1 + format::kMaxNameField + 1 + format::kMaxTimestampLength + 4];
+  // The record's fields go into the same block as the first piece of data,
+  // so that a small file costs one pass through the compressor.
+  uint8_t block[kMaxRecordHeader + kCopyBufferSize];
+  uint8_t* header = block;
   uint8_t* p = header;
   *p++ = format::kMarker;
   *p++ = static_cast<uint8_t>(nameField);
@@ -93,26 +98,30 @@ bool ArchiveWriter::writeEntry(const FilePath& path, const char* name, int64_t m
   p += textLength;
   format::encodeLittleEndian32(size, p);
   p += 4;
-  write(ConstByteRange(header, p));
-
-  if (!directory) copyData(file, size);
+  if (directory || size == 0) {
+    write(ConstByteRange(header, p));
+  } else {
+    copyData(file, size, header, p);
+  }
   return true;
 }
 
-void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
+void ArchiveWriter::copyData(const FileHandle& file, uint32_t size, const uint8_t* header,
+                             uint8_t* data) {
   // Exactly `size` bytes go in, whatever the file's length is by now: a
   // record whose data and size field disagree would make the archive
-  // unreadable from there on.
-  if (size == 0) return;
-  uint8_t buffer[kCopyBufferSize];
+  // unreadable from there on. The record's fields before `data` go out with
+  // the first piece.
   uint32_t left = size;
+  const uint8_t* from = header;
   try {
     FileReadingLoop loop;
-    loop.start(buffer, buffer + sizeof buffer, file, 0, size);
+    loop.start(data, data + kCopyBufferSize, file, 0, size);
     while (left > 0 && loop.remaining() != 0) {
       std::size_t chunk = static_cast<std::size_t>(loop.chunkEnd() - loop.chunkBegin());
       if (chunk > left) chunk = left;
-      write(ConstByteRange(loop.chunkBegin(), loop.chunkBegin() + chunk));
+      write(ConstByteRange(from, loop.chunkBegin() + chunk));
+      from = data;
       left -= static_cast<uint32_t>(chunk);
       if (left > 0) loop.advance();
     }
