@@ -196,6 +196,25 @@ class Messages(Base):
         self.assertFailure(self.vna("-a", "dir.vna", self.arg("no", "such", "a.vna")),
                            "Unknown exception.")
 
+    def test_source_that_is_neither_file_nor_directory(self):
+        # A wildcard lookup finds the "." entry first.
+        self.write("src/a.txt", b"a")
+        pattern = "src\\.*" if RUNNER == "wine" else "src/.*"
+        self.assertFailure(self.vna("-a", pattern, "a.vna"),
+                           "Source location is neither a file nor a directory!\n")
+        self.assertFalse(os.path.exists(self.p("a.vna")))
+
+    def test_extraction_failures_outside_the_format(self):
+        self.write("short.vna", b"##SC0")
+        self.assertFailure(self.vna("-x", "short.vna", "out"), "Unknown exception.")
+        with open(self.p("a.vna"), "wb") as fh:
+            fh.write(archive_bytes(record("d\\")))
+        self.assertFailure(self.vna("-x", "a.vna", self.arg("no", "parent")), "Unknown exception.")
+        self.write("out2/d", b"a file where a folder belongs")
+        self.assertFailure(self.vna("-x", "a.vna", "out2"), "Unknown exception.")
+        with open(self.p("out2", "d"), "rb") as fh:
+            self.assertEqual(fh.read(), b"a file where a folder belongs")
+
     def test_timestamp_without_zone(self):
         with open(self.p("a.vna"), "wb") as fh:
             fh.write(archive_bytes(record("a.txt", b"x", b"05 Mar 2004 14:07:09")))
