@@ -82,10 +82,7 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
   } catch (...) {
     // The archive is complete and patched but the OS could not confirm it:
     // a failed run must not leave an archive that reads as valid.
-    try {
-      removePath(archive);
-    } catch (...) {
-    }
+    removePathQuietly(archive);
     throw;
   }
   if (skipped) throw ExceptionPL("Some files or directories could not be archived.\n");

@@ -71,10 +71,7 @@ bool extractFile(CompressedStreamReader& reader, const FilePath& path, uint32_t 
         out.close();
       } catch (...) {
       }
-      try {
-        removePath(path);
-      } catch (...) {
-      }
+      removePathQuietly(path);
     }
   }
   // Outside the guard: a damaged archive fails here for good.

@@ -36,6 +36,13 @@ void removePath(const FilePath& path) {
   }
 }
 
+void removePathQuietly(const FilePath& path) noexcept {
+  try {
+    removePath(path);
+  } catch (...) {
+  }
+}
+
 void deleteFile(const FilePath& path) {
   if (path.empty()) throw FileNotFoundError();
   DWORD attributes = GetFileAttributesA(path.text());
