@@ -129,7 +129,8 @@ void CompressedStreamReader::read(ByteRange range) {
   if (compressed_) {
     // Large reads inflate straight into the caller's range. Small ones (the
     // fields of a record) are served from a block inflated ahead, so that
-    // zlib decodes in long runs instead of a few bytes per call.
+    // zlib decodes in long runs instead of a few bytes per call; the check
+    // value of those is taken a whole block at a time (see takeBlockCrc).
     uint8_t* p = range.begin;
     while (p != range.end) {
       std::size_t want = static_cast<std::size_t>(range.end - p);
@@ -139,19 +140,29 @@ void CompressedStreamReader::read(ByteRange range) {
         outNext_ += take;
         p += take;
       } else if (want >= kDirectRead) {
+        takeBlockCrc();
         inflateInto(p, range.end, false);
+        crc_.update(p, range.end);
         p = range.end;
       } else {
-        outNext_ = 0;
+        takeBlockCrc();
+        outNext_ = outEnd_ = crcFrom_ = 0;  // nothing stale survives a throw
         outEnd_ = inflateInto(output_, output_ + sizeof output_, true);
       }
     }
   } else {
     source_.readExact(range);
+    crc_.update(range.begin, range.end);
   }
-  crc_.update(range.begin, range.end);
   consumed_ += range.length();
   if (limitArmed_ && consumed_ > limit_) throw UntrustedByteLimitExceeded();
+}
+
+void CompressedStreamReader::takeBlockCrc() {
+  // Only delivered bytes count, in the order delivered: the span of the
+  // block handed out since the last time.
+  crc_.update(output_ + crcFrom_, output_ + outNext_);
+  crcFrom_ = outNext_;
 }
 
 bool CompressedStreamReader::finishStream() {
@@ -189,6 +200,7 @@ bool CompressedStreamReader::atEnd() {
 
 uint32_t CompressedStreamReader::checkValue() {
   if (!checkTaken_) {
+    takeBlockCrc();
     crc_.final();
     checkTaken_ = true;
   }

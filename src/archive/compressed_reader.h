@@ -73,6 +73,8 @@ class CompressedStreamReader {
   bool finishStream();
   [[noreturn]] static void raise(Pending what);
   std::size_t inflateInto(uint8_t* begin, uint8_t* end, bool partial);
+  // Adds the bytes of `output_` delivered since the last call to `crc_`.
+  void takeBlockCrc();
 
   z_stream stream_;
   FileReader fileReader_;
@@ -84,6 +86,7 @@ class CompressedStreamReader {
   uint8_t output_[format::kStreamBufferSize];
   std::size_t outNext_ = 0;
   std::size_t outEnd_ = 0;
+  std::size_t crcFrom_ = 0;
   Pending pending_ = Pending::None;
   bool compressed_ = false;
   bool streamEnded_ = false;

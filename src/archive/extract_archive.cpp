@@ -1,5 +1,7 @@
 #include "extract_archive.h"
 
+#include <cstring>
+
 #include "compressed_reader.h"
 #include "entry_names.h"
 #include "errors.h"
@@ -79,6 +81,24 @@ bool extractFile(CompressedStreamReader& reader, const FilePath& path, uint32_t 
   return false;
 }
 
+// The timestamp is only validated, and the entries of one tree mostly share
+// a few texts: a text equal to the last accepted one passes unparsed, since
+// parsing the same bytes again can only accept them again.
+class TimestampCheck {
+ public:
+  void check(const uint8_t* text, uint8_t length) {
+    if (length == length_ && std::memcmp(text, text_, length) == 0) return;
+    const char* begin = reinterpret_cast<const char*>(text);
+    parseTimestamp(begin, begin + length);
+    std::memcpy(text_, text, length);
+    length_ = length;
+  }
+
+ private:
+  uint8_t text_[255];
+  uint8_t length_ = 0;
+};
+
 }  // namespace
 
 unsigned extractEntries(const FilePath& archive, const FilePath& target,
@@ -92,6 +112,7 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
   unsigned failures = 0;
   char name[format::kMaxNameField + 1];
   uint8_t data[kDataBufferSize];
+  TimestampCheck lastTimestamp;
 
   for (;;) {
     if (readByte(reader) != format::kMarker) throw FormatError();
@@ -106,8 +127,7 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
     uint8_t timestampLength = readByte(reader);
     if (timestampLength == 0) throw FormatError();
     reader.read(ByteRange{data, data + timestampLength});
-    const char* text = reinterpret_cast<const char*>(data);
-    parseTimestamp(text, text + timestampLength);
+    lastTimestamp.check(data, timestampLength);
     uint8_t sizeBytes[4];
     reader.read(ByteRange{sizeBytes, sizeBytes + 4});
     uint32_t size = format::decodeLittleEndian32(sizeBytes);
