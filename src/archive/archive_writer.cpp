@@ -18,9 +18,9 @@ constexpr int64_t kLatestWritable = 253402300799LL * 1000000;
 
 const uint8_t kEndRecord[2] = {format::kMarker, 0};
 
-// Source files are read in pieces this large: each piece is one OS read and
-// one pass through the compressor, so small pieces cost calls, not memory.
-constexpr std::size_t kCopyBufferSize = 65536;
+// A read of a file's data into the stage is at least this long, unless the
+// file has less left: short pieces would cost calls.
+constexpr std::size_t kMinimumPiece = 16384;
 constexpr std::size_t kMaxRecordHeader =
     1 + 1 + format::kMaxNameField + 1 + format::kMaxTimestampLength + 4;
 
@@ -83,11 +83,7 @@ bool ArchiveWriter::writeEntry(const FilePath& path, const char* name, int64_t m
     size = static_cast<uint32_t>(freshSize);
   }
 
-  // The record's fields up to its data go to the compressor in one piece.
-  // The record's fields go into the same block as the first piece of data,
-  // so that a small file costs one pass through the compressor.
-  uint8_t block[kMaxRecordHeader + kCopyBufferSize];
-  uint8_t* header = block;
+  uint8_t header[kMaxRecordHeader];
   uint8_t* p = header;
   *p++ = format::kMarker;
   *p++ = static_cast<uint8_t>(nameField);
@@ -98,37 +94,39 @@ bool ArchiveWriter::writeEntry(const FilePath& path, const char* name, int64_t m
   p += textLength;
   format::encodeLittleEndian32(size, p);
   p += 4;
-  if (directory || size == 0) {
-    write(ConstByteRange(header, p));
-  } else {
-    copyData(file, size, header, p);
-  }
+  write(ConstByteRange(header, p));
+  if (!directory && size > 0) copyData(file, size);
   return true;
 }
 
-void ArchiveWriter::copyData(const FileHandle& file, uint32_t size, const uint8_t* header,
-                             uint8_t* data) {
+void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
   // Exactly `size` bytes go in, whatever the file's length is by now: a
   // record whose data and size field disagree would make the archive
-  // unreadable from there on. The record's fields before `data` go out with
-  // the first piece.
+  // unreadable from there on. The file is read straight into the
+  // compressor's input, a small file into what is left beside the records
+  // before it, a large one in long pieces.
+  FileReader reader;
+  reader.attach(file, 0, size);
   uint32_t left = size;
-  const uint8_t* from = header;
-  try {
-    FileReadingLoop loop;
-    loop.start(data, data + kCopyBufferSize, file, 0, size);
-    while (left > 0 && loop.remaining() != 0) {
-      std::size_t chunk = static_cast<std::size_t>(loop.chunkEnd() - loop.chunkBegin());
-      if (chunk > left) chunk = left;
-      write(ConstByteRange(from, loop.chunkBegin() + chunk));
-      from = data;
-      left -= static_cast<uint32_t>(chunk);
-      if (left > 0) loop.advance();
+  while (left > 0) {
+    ByteRange room = stageRoom(left < kMinimumPiece ? left : kMinimumPiece);
+    if (room.length() > left) room.end = room.begin + left;
+    // No piece reaches past the last position a read can start at, so a
+    // file too large for that fails at the read that would pass it, wherever
+    // its pieces happen to fall.
+    uint32_t position = reader.position();
+    if (position < kFirstUnreachablePosition &&
+        room.length() > kFirstUnreachablePosition - position) {
+      room.end = room.begin + (kFirstUnreachablePosition - position);
     }
-  } catch (const FileReadingLoopEndOfFileError&) {
-    throw ArchiveWriterError();
+    uint8_t* start = room.begin;
+    reader.readSome(room);
+    std::size_t got = static_cast<std::size_t>(room.begin - start);
+    // A file that shrank since its size was taken gives nothing more.
+    if (got == 0) throw ArchiveWriterError();
+    commit(got);
+    left -= static_cast<uint32_t>(got);
   }
-  if (left > 0) throw ArchiveWriterError();
 }
 
 void ArchiveWriter::finishArchive() {

@@ -33,7 +33,7 @@ class ArchiveWriter : public CompressedStreamWriter {
 
  private:
   bool isArchive(const FilePath& path, const FileHandle* opened) const;
-  void copyData(const FileHandle& file, uint32_t size, const uint8_t* header, uint8_t* data);
+  void copyData(const FileHandle& file, uint32_t size);
 
   FileIdentity archive_;
   bool archiveKnown_ = false;

@@ -36,10 +36,45 @@ void CompressedStreamWriter::writeBuffer(std::size_t count) {
 }
 
 void CompressedStreamWriter::write(ConstByteRange range) {
-  if (range.length() == 0) return;
-  crc_.update(range.begin, range.end);
-  stream_.next_in = const_cast<Bytef*>(range.begin);
-  stream_.avail_in = static_cast<uInt>(range.length());
+  std::size_t length = range.length();
+  if (length == 0) return;
+  if (length <= kStageSize - staged_) {
+    std::memcpy(stage_ + staged_, range.begin, length);
+    staged_ += length;
+    if (staged_ == kStageSize) compressStage();
+    return;
+  }
+  compressStage();
+  if (length >= kStageSize) {
+    compress(range.begin, range.end);
+  } else {
+    std::memcpy(stage_, range.begin, length);
+    staged_ = length;
+  }
+}
+
+ByteRange CompressedStreamWriter::stageRoom(std::size_t wanted) {
+  if (wanted > kStageSize) wanted = kStageSize;
+  if (kStageSize - staged_ < wanted) compressStage();
+  return ByteRange{stage_ + staged_, stage_ + kStageSize};
+}
+
+void CompressedStreamWriter::commit(std::size_t count) {
+  staged_ += count;
+  if (staged_ == kStageSize) compressStage();
+}
+
+void CompressedStreamWriter::compressStage() {
+  // Emptied first: after a failure nothing staged is offered again.
+  std::size_t count = staged_;
+  staged_ = 0;
+  if (count > 0) compress(stage_, stage_ + count);
+}
+
+void CompressedStreamWriter::compress(const uint8_t* begin, const uint8_t* end) {
+  crc_.update(begin, end);
+  stream_.next_in = const_cast<Bytef*>(begin);
+  stream_.avail_in = static_cast<uInt>(end - begin);
   for (;;) {
     if (stream_.avail_out == 0) writeBuffer(sizeof buffer_);
     int result = deflate(&stream_, Z_NO_FLUSH);
@@ -52,6 +87,7 @@ void CompressedStreamWriter::write(ConstByteRange range) {
 }
 
 void CompressedStreamWriter::finish() {
+  compressStage();
   stream_.next_in = nullptr;
   stream_.avail_in = 0;
   int result;

@@ -26,19 +26,36 @@ class CompressedStreamWriter {
   CompressedStreamWriter& operator=(const CompressedStreamWriter&) = delete;
 
   // Adds bytes to the stream. DeflateError or the FileWriter's errors.
+  // Bytes may wait in the input stage until it fills or `finish`.
   void write(ConstByteRange range);
+  // Free room at the end of the input stage, at least `wanted` bytes long
+  // (capped at the stage's size), for the caller to fill and then `commit`:
+  // a file can be read straight into the compressor's input. May compress
+  // what is staged to make room, with write's errors.
+  ByteRange stageRoom(std::size_t wanted);
+  // Adds the first `count` bytes of the last stageRoom to the stream.
+  void commit(std::size_t count);
   // Ends the stream, releases the compressor and stores the check value.
   // Called once, after the last write. DeflateError, DeflateEndError or
   // the FileWriter's errors.
   void finish();
 
  private:
+  static constexpr std::size_t kStageSize = 65536;
+
   void writeBuffer(std::size_t count);
+  // Passes [begin, end) through deflate and the check value.
+  void compress(const uint8_t* begin, const uint8_t* end);
+  void compressStage();
 
   FileWriter output_;
   z_stream stream_;
   bool compressorOpen_ = false;
   uint8_t buffer_[format::kStreamBufferSize];
+  // Small writes (a record's fields, a small file) gather here, so that
+  // deflate and the check value run over long stretches, not per piece.
+  uint8_t stage_[kStageSize];
+  std::size_t staged_ = 0;
   StreamCrc crc_;
 };
 

@@ -65,6 +65,10 @@ class WritableFileHandle : public FileHandle {
 // is no file or the OS cannot say.
 bool queryFileIdentity(const FilePath& path, FileIdentity& out);
 
+// Positions are passed to the OS as signed 32-bit distances: no read or
+// write can start at this position or beyond (FileSeekError).
+constexpr uint32_t kFirstUnreachablePosition = 0x80000000u;
+
 class FileReader {
  public:
   // Size is taken now and never refreshed.

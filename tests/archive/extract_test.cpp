@@ -96,6 +96,12 @@ TEST(ExtractArchive, TimestampErrorsAreNotFormatErrors) {
   test::writeArchive(box.path("a.vna"), record("a.txt", "x", "garbage") + test::kEndRecord);
   EXPECT_THROW(extractArchive(box.path("a.vna"), box.path("out")), ParsingFailure);
   EXPECT_FALSE(test::exists(box.path("out\\a.txt")));
+  // An accepted text does not vouch for a later one of the same length.
+  test::writeArchive(box.path("a.vna"), record("a.txt", "x") +
+                                            record("b.txt", "y", "Fri, 05 Mar 2004 14:07:09 +0O00") +
+                                            test::kEndRecord);
+  EXPECT_THROW(extractArchive(box.path("a.vna"), box.path("out")), ParsingFailure);
+  EXPECT_FALSE(test::exists(box.path("out\\b.txt")));
 }
 
 TEST(ExtractArchive, TruncationInsideTheLastFileRemovesIt) {

@@ -83,6 +83,47 @@ TEST(PosixSeam, ListingFollowsLinksAndLeavesOutSpecialFiles) {
   for (const char* name : {"/link.txt", "/linkdir", "/broken", "/fifo"}) unlink((root + name).c_str());
 }
 
+std::size_t openDescriptors() {
+  std::size_t count = 0;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA("/proc/self/fd/*", &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  do ++count;
+  while (FindNextFileA(find, &data));
+  FindClose(find);
+  return count;
+}
+
+TEST(PosixSeam, ListingHoldsAtMostOneFileOpenAndNoneAfterwards) {
+  // A listed regular file is kept open for the open that usually follows;
+  // a listing that nobody opens from must not pile descriptors up.
+  Sandbox box;
+  for (int i = 0; i < 40; ++i) writeFile(box.path(("f" + std::to_string(i)).c_str()), "x");
+  const std::size_t before = openDescriptors();
+  ASSERT_GT(before, 0u);
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(box.path("*").text(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  std::size_t most = 0;
+  int listed = 0;
+  do {
+    ++listed;
+    std::size_t now = openDescriptors();
+    if (now > most) most = now;
+  } while (FindNextFileA(find, &data));
+  EXPECT_EQ(listed, 42);
+  EXPECT_LE(most, before + 2) << "the directory and one file at most";
+  FindClose(find);
+  EXPECT_EQ(openDescriptors(), before);
+
+  // Stopping half-way releases the held file too.
+  find = FindFirstFileA(box.path("f*").text(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(FindNextFileA(find, &data));
+  FindClose(find);
+  EXPECT_EQ(openDescriptors(), before);
+}
+
 TEST(PosixSeam, VolumesAreNeverFat) {
   char name[64] = {0};
   DWORD flags = 0;

@@ -131,6 +131,58 @@ TEST(SeamContract, ListingShowsDotEntriesAndEveryName) {
   EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
+std::string readThroughSeam(const FilePath& path) {
+  HANDLE file = openForReading(path);
+  if (file == INVALID_HANDLE_VALUE) return "<" + std::to_string(GetLastError()) + ">";
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  if (!bytes.empty()) {
+    EXPECT_TRUE(ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr));
+  }
+  EXPECT_EQ(read, bytes.size());
+  CloseHandle(file);
+  return bytes;
+}
+
+TEST(SeamContract, ListedFilesOpenAsTheyAreAtTheOpen) {
+  // Whatever happens to a file between its listing and its open, the open
+  // sees the file as it is then: gone, rewritten or untouched.
+  Sandbox box;
+  for (const char* name : {"keep1", "keep2", "gone", "rewritten", "readonly"}) {
+    writeFile(box.path(name), std::string("old ") + name);
+  }
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(box.path("*.*").text(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  std::set<std::string> seen;
+  do {
+    std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    seen.insert(name);
+    FilePath path = box.path(name.c_str());
+    if (name == "gone") {
+      ASSERT_TRUE(DeleteFileA(path.text()));
+      EXPECT_EQ(readThroughSeam(path), "<2>");
+    } else if (name == "rewritten") {
+      HANDLE file = createAlways(path);
+      ASSERT_NE(file, INVALID_HANDLE_VALUE);
+      DWORD written = 0;
+      ASSERT_TRUE(WriteFile(file, "new", 3, &written, nullptr));
+      CloseHandle(file);
+      EXPECT_EQ(readThroughSeam(path), "new");
+    } else if (name == "readonly") {
+      ASSERT_TRUE(SetFileAttributesA(path.text(), FILE_ATTRIBUTE_READONLY));
+      EXPECT_EQ(readThroughSeam(path), "old readonly");
+      ASSERT_TRUE(SetFileAttributesA(path.text(), FILE_ATTRIBUTE_NORMAL));
+    } else {
+      EXPECT_EQ(readThroughSeam(path), "old " + name);
+      EXPECT_EQ(readThroughSeam(path), "old " + name) << "a second open";
+    }
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  EXPECT_EQ(seen.size(), 5u);
+}
+
 TEST(SeamContract, FindingOnePathDescribesIt) {
   Sandbox box;
   writeFile(box.path("five.bin"), "12345");

@@ -17,7 +17,11 @@
 using vna::platform::posix::FindObject;
 using vna::platform::posix::HandleKind;
 using vna::platform::posix::HandleObject;
+using vna::platform::posix::dropListedFiles;
 using vna::platform::posix::injectFault;
+using vna::platform::posix::registerListing;
+using vna::platform::posix::statListedEntry;
+using vna::platform::posix::unregisterListing;
 using vna::platform::posix::nativePath;
 using vna::platform::posix::setErrorFromErrno;
 
@@ -82,9 +86,9 @@ bool advance(FindObject* find, WIN32_FIND_DATAA* data) {
       return false;
     }
     if (!matches(find->pattern.c_str(), entry->d_name)) continue;
-    struct stat st;
-    if (fstatat(dirfd(find->dir), entry->d_name, &st, 0) != 0 || !listable(st)) continue;
     if (std::strlen(entry->d_name) >= MAX_PATH) continue;
+    struct stat st;
+    if (!statListedEntry(find, entry, st) || !listable(st)) continue;
     fill(data, entry->d_name, st);
     SetLastError(ERROR_SUCCESS);
     return true;
@@ -133,6 +137,8 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
   auto* find = new FindObject();
   find->dir = dir;
   find->pattern = name;
+  find->directory = directory;
+  registerListing(find);
   if (!advance(find, data)) {
     DWORD code = GetLastError();
     FindClose(find);
@@ -162,7 +168,10 @@ BOOL FindClose(HANDLE handle) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (find->dir != nullptr) closedir(find->dir);
+  if (find->dir != nullptr) {
+    unregisterListing(find);
+    closedir(find->dir);
+  }
   delete find;
   return injectFault() ? FALSE : TRUE;
 }
@@ -184,6 +193,7 @@ DWORD GetFileAttributesA(LPCSTR path) {
 
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   if (injectFault()) return FALSE;
+  dropListedFiles();
   std::string native = nativePath(path);
   struct stat st;
   if (stat(native.c_str(), &st) != 0) {
@@ -205,6 +215,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
 
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
   if (injectFault()) return FALSE;
+  dropListedFiles();
   std::string native = nativePath(path);
   if (mkdir(native.c_str(), 0777) != 0) {
     int error = errno;
@@ -217,6 +228,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
 
 BOOL RemoveDirectoryA(LPCSTR path) {
   if (injectFault()) return FALSE;
+  dropListedFiles();
   std::string native = nativePath(path);
   if (rmdir(native.c_str()) != 0) {
     int error = errno;
@@ -229,6 +241,7 @@ BOOL RemoveDirectoryA(LPCSTR path) {
 
 BOOL DeleteFileA(LPCSTR path) {
   if (injectFault()) return FALSE;
+  dropListedFiles();
   std::string native = nativePath(path);
   struct stat st;
   // Windows will not delete a read-only file; keep that rule here.

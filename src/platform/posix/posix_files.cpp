@@ -8,6 +8,8 @@
 #include "posix_handles.h"
 #include "posix_internal.h"
 
+using vna::platform::posix::adoptListedFile;
+using vna::platform::posix::dropListedFiles;
 using vna::platform::posix::FileObject;
 using vna::platform::posix::HandleKind;
 using vna::platform::posix::HandleObject;
@@ -39,6 +41,17 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
     return fail(ERROR_INVALID_PARAMETER);
   }
   const bool writing = (access & GENERIC_WRITE) != 0;
+  struct stat st;
+  if (disposition == OPEN_EXISTING && access == GENERIC_READ) {
+    // The file the walk has just listed is already open.
+    int fd = adoptListedFile(native, st);
+    if (fd >= 0) {
+      SetLastError(ERROR_SUCCESS);
+      return new FileObject(fd, false, st);
+    }
+  } else if (writing) {
+    dropListedFiles();
+  }
   // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused
   // below. It has no effect on regular files.
   int oflags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -47,7 +60,6 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
   } else {
     oflags |= writing ? O_RDWR : O_RDONLY;
   }
-  struct stat st;
   if (disposition == CREATE_ALWAYS) {
     // The common case, a new file, costs one call: a file this open creates
     // is a fresh regular file.

@@ -37,6 +37,13 @@ struct FindObject : HandleObject {
   FindObject() : HandleObject(HandleKind::Find) {}
   DIR* dir = nullptr;
   std::string pattern;
+  // The directory as opened, in native form, to recognise paths inside it.
+  std::string directory;
+  // The current entry when it is a regular file, already open for reading
+  // (see posix_listed_files.cpp); -1 when none is held.
+  int heldFd = -1;
+  std::string heldName;
+  struct stat heldInfo;
 };
 
 }  // namespace vna::platform::posix

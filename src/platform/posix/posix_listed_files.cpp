@@ -1,0 +1,99 @@
+// Regular files opened while they are listed.
+//
+// Archiving lists a directory and then opens each file it found, by the
+// same path, right away. Statting an entry to list it and opening it a
+// moment later walk the same name twice; opening it relative to the open
+// directory, and taking the listing's status from the descriptor, costs
+// about as much as the stat alone. The descriptor is handed to the next
+// CreateFileA for reading of exactly that path, or closed when the listing
+// moves on, is closed, or anything changes the file system through the seam.
+//
+// Only entries the directory reports as regular files are opened this way:
+// opening a device or FIFO can have effects, a regular file's open has none.
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "posix_handles.h"
+#include "posix_internal.h"
+
+namespace vna::platform::posix {
+
+namespace {
+
+// Open enumerations, innermost last. The program is single-threaded.
+std::vector<FindObject*>& listings() {
+  static std::vector<FindObject*> open;
+  return open;
+}
+
+std::string parentOf(const std::string& native, std::string& leaf) {
+  std::string::size_type slash = native.find_last_of('/');
+  if (slash == std::string::npos) {
+    leaf = native;
+    return ".";
+  }
+  leaf = native.substr(slash + 1);
+  return slash == 0 ? "/" : native.substr(0, slash);
+}
+
+}  // namespace
+
+void registerListing(FindObject* find) { listings().push_back(find); }
+
+void unregisterListing(FindObject* find) {
+  releaseHeldFile(find);
+  auto& open = listings();
+  open.erase(std::remove(open.begin(), open.end(), find), open.end());
+}
+
+void releaseHeldFile(FindObject* find) {
+  if (find->heldFd >= 0) close(find->heldFd);
+  find->heldFd = -1;
+}
+
+bool statListedEntry(FindObject* find, const struct dirent* entry, struct stat& st) {
+  releaseHeldFile(find);
+  int dir = dirfd(find->dir);
+  if (entry->d_type == DT_REG) {
+    int fd = openat(dir, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+      if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        find->heldFd = fd;
+        find->heldName = entry->d_name;
+        find->heldInfo = st;
+        return true;
+      }
+      close(fd);
+    }
+    // Unreadable, or no descriptor to spare: list it the plain way.
+  }
+  return fstatat(dir, entry->d_name, &st, 0) == 0;
+}
+
+int adoptListedFile(const std::string& native, struct stat& st) {
+  auto& open = listings();
+  if (open.empty()) return -1;
+  std::string leaf;
+  std::string parent = parentOf(native, leaf);
+  for (auto it = open.rbegin(); it != open.rend(); ++it) {
+    FindObject* find = *it;
+    if (find->heldFd < 0 || find->heldName != leaf || find->directory != parent) continue;
+    int fd = find->heldFd;
+    find->heldFd = -1;
+    st = find->heldInfo;
+    return fd;
+  }
+  return -1;
+}
+
+void dropListedFiles() {
+  for (FindObject* find : listings()) releaseHeldFile(find);
+}
+
+}  // namespace vna::platform::posix
