@@ -73,6 +73,10 @@ class CompressedStreamReader {
   bool finishStream();
   [[noreturn]] static void raise(Pending what);
   std::size_t inflateInto(uint8_t* begin, uint8_t* end, bool partial);
+  // One inflate call inside the zlib wrapper, which is checked here; the
+  // result codes are inflate's.
+  int inflateStep();
+  std::size_t takeWrapperBytes(std::size_t wanted);
   // Adds the bytes of `output_` delivered since the last call to `crc_`.
   void takeBlockCrc();
 
@@ -92,6 +96,11 @@ class CompressedStreamReader {
   bool streamEnded_ = false;
   bool damaged_ = false;
   uint32_t storedCheck_ = 0;
+  enum class Wrapper { Header, Body, Trailer, Done };
+  Wrapper wrapper_ = Wrapper::Header;
+  uint8_t wrapperBytes_[4];
+  std::size_t wrapperHave_ = 0;
+  uint32_t adler_ = 1;
   StreamCrc crc_;
   bool checkTaken_ = false;
   bool limitArmed_ = false;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "adler32.h"
 #include "errors.h"
 
 namespace vna {
@@ -16,13 +17,15 @@ CompressedStreamWriter::CompressedStreamWriter(WritableFileHandle& file)
   output_.write(ConstByteRange(header, header + sizeof header));
 
   std::memset(&stream_, 0, sizeof stream_);
-  stream_.next_out = buffer_;
-  stream_.avail_out = sizeof buffer_;
-  if (deflateInit_(&stream_, Z_DEFAULT_COMPRESSION, "1.2.2", static_cast<int>(sizeof stream_)) !=
-      Z_OK) {
+  if (deflateInit2_(&stream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, format::kRawWindowBits, 8,
+                    Z_DEFAULT_STRATEGY, "1.2.2", static_cast<int>(sizeof stream_)) != Z_OK) {
     throw DeflateInitError();
   }
   compressorOpen_ = true;
+  // The stream's first bytes, as zlib would have put them there.
+  std::memcpy(buffer_, format::kZlibHeader, sizeof format::kZlibHeader);
+  stream_.next_out = buffer_ + sizeof format::kZlibHeader;
+  stream_.avail_out = sizeof buffer_ - sizeof format::kZlibHeader;
 }
 
 CompressedStreamWriter::~CompressedStreamWriter() {
@@ -73,6 +76,7 @@ void CompressedStreamWriter::compressStage() {
 
 void CompressedStreamWriter::compress(const uint8_t* begin, const uint8_t* end) {
   crc_.update(begin, end);
+  adler_ = adler::update(adler_, begin, end);
   stream_.next_in = const_cast<Bytef*>(begin);
   stream_.avail_in = static_cast<uInt>(end - begin);
   for (;;) {
@@ -95,6 +99,14 @@ void CompressedStreamWriter::finish() {
     if (stream_.avail_out == 0) writeBuffer(sizeof buffer_);
     result = deflate(&stream_, Z_FINISH);
     if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) throw DeflateError();
+    if (result == Z_STREAM_END) {
+      if (stream_.avail_out < format::kZlibTrailerLength) {
+        writeBuffer(sizeof buffer_ - stream_.avail_out);
+      }
+      format::encodeBigEndian32(adler_, stream_.next_out, stream_.avail_out);
+      stream_.next_out += format::kZlibTrailerLength;
+      stream_.avail_out -= format::kZlibTrailerLength;
+    }
     writeBuffer(sizeof buffer_ - stream_.avail_out);
   } while (result != Z_STREAM_END);
   if (deflateEnd(&stream_) != Z_OK) throw DeflateEndError();

@@ -57,6 +57,7 @@ class CompressedStreamWriter {
   uint8_t stage_[kStageSize];
   std::size_t staged_ = 0;
   StreamCrc crc_;
+  uint32_t adler_ = 1;
 };
 
 }  // namespace vna

@@ -25,6 +25,21 @@ constexpr std::size_t kMaxTimestampLength = 255;
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFEu;
 constexpr std::size_t kStreamBufferSize = 32768;
 
+// The zlib wrapper around the deflate data, which this program writes and
+// checks itself (zlib is driven in raw mode, see adler32.h): two header
+// bytes, then after the deflate data the Adler-32 of the uncompressed bytes,
+// most significant byte first. Level 6 with a 32 KiB window writes 78 9C.
+constexpr uint8_t kZlibHeader[2] = {0x78, 0x9C};
+constexpr std::size_t kZlibTrailerLength = 4;
+constexpr int kRawWindowBits = -15;
+
+// What zlib's inflate accepts as a header: deflate, a window of at most
+// 32 KiB, the check bits right and no preset dictionary.
+inline bool acceptableZlibHeader(const uint8_t* h) {
+  return (h[0] & 0x0F) == 8 && (h[0] >> 4) <= 7 && ((h[0] << 8) | h[1]) % 31 == 0 &&
+         (h[1] & 0x20) == 0;
+}
+
 // Big-endian 32-bit value into [out, out + room); DataTooSmall if room < 4.
 inline void encodeBigEndian32(uint32_t value, uint8_t* out, std::size_t room) {
   if (room < 4) throw DataTooSmall();

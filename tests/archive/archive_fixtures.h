@@ -10,6 +10,12 @@
 
 namespace vna::test {
 
+inline std::string be32(uint32_t v) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (24 - 8 * i));
+  return s;
+}
+
 inline std::string le32(uint32_t v) {
   std::string s(4, '\0');
   for (int i = 0; i < 4; ++i) s[i] = static_cast<char>(v >> (8 * i));

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <string>
+#include <vector>
 
 #include "archive_fixtures.h"
 #include "compressed_reader.h"
@@ -118,6 +119,39 @@ TEST(CompressedStreamWriter, ErrorAfterConstructionLeavesThePlaceholder) {
   std::string file = test::readFile(box.path("a"));
   EXPECT_EQ(file.substr(8, 4), "\xFF\xFF\xFF\xFF");
   EXPECT_EQ((file.size() - 12) % 32768, 0u);
+}
+
+TEST(CompressedStreamWriter, StreamIsWhatZlibWritesAtLevelSix) {
+  // The wrapper is written here and zlib runs raw: the bytes must still be
+  // exactly zlib's own at level 6. Sizes around 32 KiB put the trailer on
+  // either side of the first output buffer's end.
+  Sandbox box;
+  std::vector<std::string> inputs = {"", std::string("_\0", 2), test::randomBytes(100000, 8)};
+  std::string text;
+  while (text.size() < 300000) text += "the quick brown fox " + std::to_string(text.size());
+  inputs.push_back(text);
+  for (std::size_t n = 32700; n < 32780; n += 3) inputs.push_back(test::randomBytes(n, 9));
+  for (const std::string& input : inputs) {
+    {
+      WritableFileHandle file(box.path("a"));
+      CompressedStreamWriter writer(file);
+      const auto* p = reinterpret_cast<const uint8_t*>(input.data());
+      std::size_t half = input.size() / 2;
+      writer.write(ConstByteRange(p, p + half));
+      writer.write(ConstByteRange(p + half, p + input.size()));
+      writer.finish();
+      file.close();
+    }
+    std::vector<Bytef> expected(compressBound(static_cast<uLong>(input.size())));
+    uLongf length = static_cast<uLongf>(expected.size());
+    ASSERT_EQ(compress2(expected.data(), &length, reinterpret_cast<const Bytef*>(input.data()),
+                        static_cast<uLong>(input.size()), 6),
+              Z_OK);
+    std::string file = test::readFile(box.path("a"));
+    ASSERT_EQ(file.substr(12), std::string(expected.begin(), expected.begin() + length))
+        << input.size() << " bytes";
+    EXPECT_EQ(file.substr(8, 4), test::be32(crcOf(input))) << input.size() << " bytes";
+  }
 }
 
 class ReaderTest : public ::testing::Test {
