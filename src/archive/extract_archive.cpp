@@ -1,6 +1,7 @@
 #include "extract_archive.h"
 
 #include <cstring>
+#include <memory>
 
 #include "compressed_reader.h"
 #include "entry_names.h"
@@ -17,6 +18,10 @@ namespace vna {
 namespace {
 
 constexpr uint32_t kDataBufferSize = 32768;
+// File data is inflated in pieces this large (1 MiB) and written out in
+// chunks of kDataBufferSize: zlib copies the last 32 KiB of each call's
+// output into its window, which for 32 KiB calls is all of it.
+constexpr uint32_t kInflatePiece = 32 * kDataBufferSize;
 
 uint8_t readByte(CompressedStreamReader& reader) {
   uint8_t byte;
@@ -26,7 +31,7 @@ uint8_t readByte(CompressedStreamReader& reader) {
 
 void skipData(CompressedStreamReader& reader, uint8_t* buffer, uint32_t& remaining) {
   while (remaining > 0) {
-    uint32_t piece = remaining < kDataBufferSize ? remaining : kDataBufferSize;
+    uint32_t piece = remaining < kInflatePiece ? remaining : kInflatePiece;
     reader.read(ByteRange{buffer, buffer + piece});
     remaining -= piece;
   }
@@ -60,10 +65,13 @@ bool extractFile(CompressedStreamReader& reader, const FilePath& path, uint32_t 
       createTarget(out, path);
       FileWriter writer(out, 0);
       while (remaining > 0) {
-        uint32_t piece = remaining < kDataBufferSize ? remaining : kDataBufferSize;
+        uint32_t piece = remaining < kInflatePiece ? remaining : kInflatePiece;
         reader.read(ByteRange{buffer, buffer + piece});
         remaining -= piece;
-        writer.write(ConstByteRange(buffer, buffer + piece));
+        for (uint32_t at = 0; at < piece; at += kDataBufferSize) {
+          uint32_t chunk = piece - at < kDataBufferSize ? piece - at : kDataBufferSize;
+          writer.write(ConstByteRange(buffer + at, buffer + at + chunk));
+        }
       }
       out.close();
       return true;
@@ -111,7 +119,8 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
   bool treeMode = false;
   unsigned failures = 0;
   char name[format::kMaxNameField + 1];
-  uint8_t data[kDataBufferSize];
+  std::unique_ptr<uint8_t[]> piece(new uint8_t[kInflatePiece]);
+  uint8_t* data = piece.get();
   TimestampCheck lastTimestamp;
 
   for (;;) {

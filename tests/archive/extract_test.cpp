@@ -104,6 +104,31 @@ TEST(ExtractArchive, TimestampErrorsAreNotFormatErrors) {
   EXPECT_FALSE(test::exists(box.path("out\\b.txt")));
 }
 
+TEST(ExtractArchive, LargeFilesArriveWholeAndAFailedOneIsPassedExactly) {
+  // Data is inflated in large pieces and written in smaller chunks: sizes on
+  // and around both boundaries must arrive whole, and a file that cannot be
+  // created must be read past to the byte, so the entry after it is intact.
+  Sandbox box;
+  const std::size_t sizes[] = {32767, 32768, 32769, 1048575, 1048576, 1048577, 3 * 1048576 + 5};
+  std::string records;
+  for (std::size_t n : sizes) {
+    records += record("f" + std::to_string(n), test::randomBytes(n, static_cast<uint32_t>(n)));
+  }
+  records += record("blocked", test::randomBytes(2 * 1048576 + 3, 7)) + record("after", "tail");
+  test::writeArchive(box.path("a.vna"), records + test::kEndRecord);
+  test::makeDirectory(box.path("out"));
+  test::makeDirectory(box.path("out\\blocked"));
+  test::writeFile(box.path("out\\blocked\\mine"), "kept");
+  EXPECT_EQ(extract(box), kSomeFailed);
+  for (std::size_t n : sizes) {
+    EXPECT_EQ(test::readFile(box.path(("out\\f" + std::to_string(n)).c_str())),
+              test::randomBytes(n, static_cast<uint32_t>(n)))
+        << n;
+  }
+  EXPECT_EQ(test::readFile(box.path("out\\blocked\\mine")), "kept");
+  EXPECT_EQ(test::readFile(box.path("out\\after")), "tail");
+}
+
 TEST(ExtractArchive, TruncationInsideTheLastFileRemovesIt) {
   Sandbox box;
   std::string records = record("first.txt", "keep me") +
