@@ -122,8 +122,13 @@ def sh(text):
 
 def tools(program, windows, bound):
     z = lambda p: "Z:" + p.replace("/", "\\")
-    wine_env = dict(os.environ, WINEDEBUG="-all",
-                    WINEPREFIX=os.path.join(os.path.dirname(windows or "."), "wineprefix"))
+    # The project's launcher picks Wine's loader and prefix for the build.
+    wine_run = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wine-run")
+    wine_env = dict(os.environ, WINEDEBUG="-all")
+    if windows:
+        build = os.path.basename(os.path.dirname(windows))
+        wine_label = "vnarchive.exe under Wine (info, %s build)" % (
+            "64-bit test" if build == "windows64" else "32-bit")
     table = [
         ("vnarchive", lambda c, l, a: [program, "-a", c, a], lambda a, l, d: [program, "-x", a, d], None, "vna"),
         ("bound (one zlib stream)", lambda c, l, a: [bound, "deflate", l, a],
@@ -140,9 +145,9 @@ def tools(program, windows, bound):
          lambda a, l, d: ["7z", "x", "-bd", "-bso0", "-o" + d, a], None, "zip"),
     ]
     if windows and shutil.which("wine"):
-        table.append(("vnarchive.exe under Wine (info)",
-                      lambda c, l, a: ["wine", windows, "-a", z(c), z(a)],
-                      lambda a, l, d: ["wine", windows, "-x", z(a), z(d)], wine_env, "vna"))
+        table.append((wine_label,
+                      lambda c, l, a: [wine_run, "--direct", windows, "-a", z(c), z(a)],
+                      lambda a, l, d: [wine_run, "--direct", windows, "-x", z(a), z(d)], wine_env, "vna"))
     return [t for t in table if shutil.which(t[1]("x", "x", "x")[0]) or t[1]("x", "x", "x")[0] in (program, bound)]
 
 

@@ -20,6 +20,7 @@ import zlib
 PROGRAM = None
 RUNNER = "native"
 OTHER_BUILD_DIR = None
+WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wine-run")
 
 
 
@@ -40,9 +41,8 @@ def run(args, cwd, program=None, runner=None):
     command = [program] + list(args)
     env = dict(os.environ)
     if runner == "wine":
-        command = ["wine"] + command
-        env["WINEDEBUG"] = "-all"
-        env.setdefault("WINEPREFIX", os.path.join(os.path.dirname(program), "wineprefix"))
+        # The project's launcher picks the loader (32- or 64-bit) and prefix.
+        command = [WINE_RUN, "--direct"] + command
     # Output goes through files: Wine's services inherit pipes and stall.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         code = subprocess.call(command, cwd=cwd, stdout=out, stderr=err,
@@ -55,6 +55,11 @@ def run(args, cwd, program=None, runner=None):
         # Wine's own loader notes are not the program's output.
         stderr = "".join(l for l in stderr.splitlines(True) if not l.startswith("wine:"))
     return code, stdout, stderr
+
+
+def runs_32bit_programs():
+    probe = os.path.join(os.path.dirname(WINE_RUN), "can-run-32bit")
+    return subprocess.call([probe], stdout=subprocess.DEVNULL) == 0
 
 
 def crc32_bzip2(data):
@@ -249,10 +254,17 @@ class RoundTrips(Base):
     def test_other_target_reads_this_targets_archives(self):
         other = None
         if OTHER_BUILD_DIR:
-            name = "native/vnarchive" if RUNNER == "wine" else "windows/vnarchive.exe"
-            candidate = os.path.join(OTHER_BUILD_DIR, name)
-            if os.path.exists(candidate) and (RUNNER == "wine" or shutil.which("wine")):
-                other = candidate
+            if RUNNER == "wine":
+                names = ["native/vnarchive"]
+            elif runs_32bit_programs():
+                names = ["windows/vnarchive.exe", "windows64/vnarchive.exe"]
+            else:
+                names = ["windows64/vnarchive.exe"]
+            for name in names:
+                candidate = os.path.join(OTHER_BUILD_DIR, name)
+                if os.path.exists(candidate) and (RUNNER == "wine" or shutil.which("wine")):
+                    other = candidate
+                    break
         if other is None:
             self.skipTest("the other target is not built")
         other_runner = "native" if RUNNER == "wine" else "wine"
