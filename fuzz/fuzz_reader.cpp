@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       reader.read(vna::ByteRange{buffer.data(), buffer.data() + n});
       if (reader.consumed() > 12 + 64 * 40000) std::abort();
     }
-    reader.atEnd();
+    reader.finishAtEnd();
     reader.checkValue();
   } catch (const vna::FormatError&) {
   } catch (const vna::FileIOError&) {

@@ -1,6 +1,7 @@
 #include "compressed_reader.h"
 
 #include <cstring>
+#include <stdexcept>
 
 #include "adler32.h"
 #include "errors.h"
@@ -164,6 +165,7 @@ std::size_t CompressedStreamReader::inflateInto(uint8_t* begin, uint8_t* end, bo
 }
 
 void CompressedStreamReader::read(ByteRange range) {
+  if (finished_) throw std::logic_error("archive read after its end test");
   if (compressed_) {
     // Large reads inflate straight into the caller's range. Small ones (the
     // fields of a record) are served from a block inflated ahead, so that
@@ -227,7 +229,8 @@ bool CompressedStreamReader::finishStream() {
   return streamEnded_ && !damaged_;
 }
 
-bool CompressedStreamReader::atEnd() {
+bool CompressedStreamReader::finishAtEnd() {
+  finished_ = true;
   if (compressed_) {
     if (outNext_ < outEnd_ || pending_ == Pending::Format) return false;
     if (!finishStream()) return false;

@@ -51,12 +51,13 @@ class CompressedStreamReader {
   // UntrustedByteLimitExceeded when an armed limit is passed (the bytes of
   // that read are delivered and counted first).
   void read(ByteRange range);
-  // True when nothing but the body's proper end follows what was delivered:
-  // for the compressed body the inflater is first allowed to finish the
-  // zlib stream (its trailer verified); any further record byte, damage or
-  // byte after the stream makes it false.
-  bool atEnd();
-  bool hasMore() { return !atEnd(); }
+  // The end test, which ends the reading: true when nothing but the body's
+  // proper end follows what was delivered. For the compressed body the
+  // inflater is first allowed to finish the zlib stream (its trailer
+  // verified), which consumes what follows; any further record byte, damage
+  // or byte after the stream makes it false. A read after it throws
+  // std::logic_error, so that asking too early cannot pass unnoticed.
+  bool finishAtEnd();
   // The final check value of everything delivered (complemented once).
   uint32_t checkValue();
   uint32_t storedCheckValue() const { return storedCheck_; }
@@ -103,6 +104,7 @@ class CompressedStreamReader {
   uint32_t adler_ = 1;
   StreamCrc crc_;
   bool checkTaken_ = false;
+  bool finished_ = false;
   bool limitArmed_ = false;
   uint64_t consumed_ = 0;
   uint64_t limit_ = 0;

@@ -1,5 +1,6 @@
 #include "extract_archive.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -37,57 +38,111 @@ void skipData(CompressedStreamReader& reader, uint8_t* buffer, uint32_t& remaini
   }
 }
 
-// A file that the OS will not replace because it is read-only, hidden or
-// system is removed and the create is tried once more.
-void createTarget(WritableFileHandle& out, const FilePath& path) {
-  try {
-    out.create(path);
-  } catch (const FileIOError&) {
-    DWORD attributes = GetFileAttributesA(path.text());
-    const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-        (attributes & blocking) == 0) {
-      throw;
-    }
-    removePath(path);
-    out.create(path);
+// Where one run writes its files. A target that does not exist yet is
+// created in place with one call. Where something already stands, the new
+// file is written under a temporary name beside it and put in its place
+// only when complete, so a failed entry leaves the old file as it was and
+// the other names of a hard-linked file keep their content.
+class FilePlacer {
+ public:
+  FilePlacer(TargetDirectory& destination, const FileHandle& archive) : destination_(destination) {
+    archiveKnown_ = archive.identity(archive_);
   }
-}
 
-// Writes one file entry's data; on any failure the target is removed, the
-// rest of the entry's data is read past and false is returned.
-bool extractFile(CompressedStreamReader& reader, const FilePath& path, uint32_t size,
-                 uint8_t* buffer) {
-  uint32_t remaining = size;
-  {
-    WritableFileHandle out;
-    try {
-      createTarget(out, path);
-      FileWriter writer(out, 0);
-      while (remaining > 0) {
-        uint32_t piece = remaining < kInflatePiece ? remaining : kInflatePiece;
-        reader.read(ByteRange{buffer, buffer + piece});
-        remaining -= piece;
-        for (uint32_t at = 0; at < piece; at += kDataBufferSize) {
-          uint32_t chunk = piece - at < kDataBufferSize ? piece - at : kDataBufferSize;
-          writer.write(ConstByteRange(buffer + at, buffer + at + chunk));
+  // Writes one file entry's data; on any failure whatever stood at the
+  // target before stays, the rest of the entry's data is read past and
+  // false is returned.
+  bool extract(CompressedStreamReader& reader, const EntryTarget& target, uint32_t size,
+               uint8_t* buffer) {
+    uint32_t remaining = size;
+    {
+      WritableFileHandle out;
+      FilePath temporary;
+      bool created = false;
+      try {
+        if (!destination_.reachableWithoutLinks(target)) throw LinkInTheWay();
+        created = out.createNew(target.path);
+        if (!created) {
+          if (!mayReplace(target)) throw LinkInTheWay();
+          temporary = createTemporary(out, target.path);
+        }
+        FileWriter writer(out, 0);
+        while (remaining > 0) {
+          uint32_t piece = remaining < kInflatePiece ? remaining : kInflatePiece;
+          reader.read(ByteRange{buffer, buffer + piece});
+          remaining -= piece;
+          // The OS is given at most 32 KiB per write, the unit the format's
+          // readers and writers have always used for file data.
+          for (uint32_t at = 0; at < piece; at += kDataBufferSize) {
+            uint32_t chunk = piece - at < kDataBufferSize ? piece - at : kDataBufferSize;
+            writer.write(ConstByteRange(buffer + at, buffer + at + chunk));
+          }
+        }
+        out.close();
+        if (!temporary.empty()) {
+          replaceFile(temporary, target.path);
+          temporary = FilePath();
+        }
+        destination_.rememberWritten(target);
+        return true;
+      } catch (...) {
+        // Whatever went wrong, this entry is lost but the run goes on. Only
+        // what this entry itself created is removed.
+        try {
+          out.close();
+        } catch (...) {
+        }
+        if (!temporary.empty()) {
+          removePathQuietly(temporary);
+        } else if (created) {
+          removePathQuietly(target.path);
         }
       }
-      out.close();
-      return true;
-    } catch (...) {
-      // Whatever went wrong, this entry is lost but the run goes on.
-      try {
-        out.close();
-      } catch (...) {
-      }
-      removePathQuietly(path);
     }
+    // Outside the guard: a damaged archive fails here for good.
+    skipData(reader, buffer, remaining);
+    return false;
   }
-  // Outside the guard: a damaged archive fails here for good.
-  skipData(reader, buffer, remaining);
-  return false;
-}
+
+ private:
+  // Refused for the target of this entry; never leaves the guard above.
+  class LinkInTheWay {};
+
+  // Whether the file standing at `target` may be replaced: not a link, not
+  // a directory, not the archive being read (under any of its names), not
+  // a file that an earlier entry of this run wrote.
+  bool mayReplace(const EntryTarget& target) {
+    if (destination_.writtenInThisRun(target)) return false;
+    PathKind kind = examinePath(target.path);
+    if (kind == PathKind::Link || kind == PathKind::Directory) return false;
+    FileIdentity standing;
+    if (archiveKnown_ && kind == PathKind::File && queryFileIdentity(target.path, standing) &&
+        standing == archive_) {
+      return false;
+    }
+    return true;
+  }
+
+  // A new file beside `path`, under a name no other file has: another run
+  // extracting into the same directory picks the next free one.
+  FilePath createTemporary(WritableFileHandle& out, const FilePath& path) {
+    std::string directory(path.text());
+    std::string::size_type separator = directory.find_last_of("\\/");
+    directory.resize(separator == std::string::npos ? 0 : separator + 1);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      char name[32];
+      std::snprintf(name, sizeof name, "~vna%u.tmp", nextTemporary_++);
+      FilePath candidate((directory + name).c_str());
+      if (out.createNew(candidate)) return candidate;
+    }
+    throw FileIOError(0);
+  }
+
+  TargetDirectory& destination_;
+  FileIdentity archive_;
+  bool archiveKnown_ = false;
+  unsigned nextTemporary_ = 0;
+};
 
 // The timestamp is only validated, and the entries of one tree mostly share
 // a few texts: a text equal to the last accepted one passes unparsed, since
@@ -116,6 +171,7 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
   if (limit.armed) reader.setByteLimit(limit.bytes);
 
   TargetDirectory destination(target);
+  FilePlacer placer(destination, file);
   bool treeMode = false;
   unsigned failures = 0;
   char name[format::kMaxNameField + 1];
@@ -127,7 +183,9 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
     if (readByte(reader) != format::kMarker) throw FormatError();
     uint8_t nameLength = readByte(reader);
     if (nameLength == 0) {
-      if (reader.atEnd() && reader.checkValue() == reader.storedCheckValue()) return failures;
+      if (reader.finishAtEnd() && reader.checkValue() == reader.storedCheckValue()) {
+        return failures;
+      }
       throw FormatError();
     }
     reader.read(ByteRange{reinterpret_cast<uint8_t*>(name),
@@ -142,20 +200,26 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
     uint32_t size = format::decodeLittleEndian32(sizeBytes);
 
     Stringy base = entryBaseName(name);
-    FilePath path;
+    EntryTarget entry;
     if (base.empty()) {
       if (size != 0) throw FormatError();
       Stringy relative = sanitizeEntryPath(name);
-      if (destination.admits(relative.text(), path)) {
-        ensureDirectory(path);
-      } else {
+      if (destination.admits(relative.text(), entry)) {
+        // A link standing at the directory or above it fails the entry and
+        // stays as it is; anything else in the way ends the run.
+        if (destination.reachableWithoutLinks(entry) && ensureRealDirectory(entry.path)) {
+          destination.rememberDirectory(entry);
+        } else {
+          ++failures;
+        }
+      } else if (!destination.isItself(relative.text())) {
         ++failures;
       }
       treeMode = true;
     } else {
       Stringy relative = treeMode ? sanitizeEntryPath(name) : base;
-      if (destination.admits(relative.text(), path)) {
-        if (!extractFile(reader, path, size, data)) ++failures;
+      if (destination.admits(relative.text(), entry)) {
+        if (!placer.extract(reader, entry, size, data)) ++failures;
       } else {
         ++failures;
         skipData(reader, data, size);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fs_ops.h"
 #include "platform_api.h"
 
 namespace vna {
@@ -46,29 +47,101 @@ bool holdsReservedDeviceName(const char* relative) {
 }
 
 std::string resolvedPath(const FilePath& path) {
+  const char* text = path.text();
+  // Windows resolves "D:" to the drive's current directory; as a target it
+  // means the root (it is what "D:\" becomes once its separator is dropped).
+  std::string rootOfDrive;
+  if (platform::kWindowsPaths && path.length() == 2 && text[1] == ':') {
+    rootOfDrive = std::string(text) + "\\";
+    text = rootOfDrive.c_str();
+  }
   char local[1024];
-  DWORD length = GetFullPathNameA(path.text(), sizeof local, local, nullptr);
+  DWORD length = GetFullPathNameA(text, sizeof local, local, nullptr);
   if (length == 0) return std::string();
   if (length < sizeof local) return std::string(local, length);
   std::vector<char> buffer(length + 1);
-  length = GetFullPathNameA(path.text(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  length = GetFullPathNameA(text, static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
   if (length == 0 || length >= buffer.size()) return std::string();
   return std::string(buffer.data(), length);
 }
 
 TargetDirectory::TargetDirectory(const FilePath& directory)
-    : path_(directory.text()), resolved_(resolvedPath(directory)) {
-  while (!resolved_.empty() && isSeparator(resolved_.back())) resolved_.pop_back();
+    : path_(directory), resolved_(resolvedPath(directory)) {
+  // A root keeps its separator ("/", "D:\"); any other directory loses it.
+  while (resolved_.size() > 1 && isSeparator(resolved_.back()) &&
+         !isSeparator(resolved_[resolved_.size() - 2]) && resolved_[resolved_.size() - 2] != ':') {
+    resolved_.pop_back();
+  }
+  below_ = !resolved_.empty() && isSeparator(resolved_.back()) ? resolved_.size()
+                                                                : resolved_.size() + 1;
 }
 
-bool TargetDirectory::admits(const char* relative, FilePath& joined) const {
-  joined = FilePath(path_, relative);
+bool TargetDirectory::admits(const char* relative, EntryTarget& entry) const {
+  entry.path = FilePath(path_, relative);
+  entry.resolved.clear();
   if (platform::kWindowsPaths && holdsReservedDeviceName(relative)) return false;
   if (resolved_.empty()) return false;
-  std::string full = resolvedPath(joined);
-  return full.size() > resolved_.size() + 1 &&
-         full.compare(0, resolved_.size(), resolved_) == 0 &&
-         isSeparator(full[resolved_.size()]);
+  std::string full = resolvedPath(entry.path);
+  if (full.size() <= below_ || full.compare(0, resolved_.size(), resolved_) != 0 ||
+      !isSeparator(full[below_ - 1])) {
+    return false;
+  }
+  entry.resolved = std::move(full);
+  return true;
+}
+
+bool TargetDirectory::isItself(const char* relative) const {
+  std::string full = resolvedPath(FilePath(path_, relative));
+  while (full.size() > resolved_.size() && isSeparator(full.back())) full.pop_back();
+  return !resolved_.empty() && full == resolved_;
+}
+
+std::string TargetDirectory::keyOf(const std::string& resolved, std::size_t length) const {
+  std::string key(resolved, 0, length);
+  if (platform::kWindowsPaths) {
+    for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return key;
+}
+
+bool TargetDirectory::reachableWithoutLinks(const EntryTarget& entry) {
+  const std::string& full = entry.resolved;
+  std::size_t parentEnd = full.find_last_of("\\/");
+  if (parentEnd == std::string::npos || parentEnd < below_) return true;  // in the target
+  if (realDirectories_.count(keyOf(full, parentEnd)) != 0) return true;
+  // From the top down, so that each directory is known once it is passed.
+  for (std::size_t at = below_; at <= parentEnd;) {
+    std::size_t end = full.find_first_of("\\/", at);
+    if (end == std::string::npos || end > parentEnd) break;
+    if (end > at) {
+      std::string key = keyOf(full, end);
+      if (realDirectories_.count(key) == 0) {
+        PathKind kind = examinePath(FilePath(full.substr(0, end).c_str()));
+        if (kind == PathKind::Link) return false;
+        if (kind != PathKind::Directory) return true;
+        realDirectories_.insert(std::move(key));
+      }
+    }
+    at = end + 1;
+  }
+  return true;
+}
+
+void TargetDirectory::rememberDirectory(const EntryTarget& entry) {
+  std::size_t length = entry.resolved.size();
+  while (length > below_ && isSeparator(entry.resolved[length - 1])) --length;
+  realDirectories_.insert(keyOf(entry.resolved, length));
+}
+
+bool TargetDirectory::writtenInThisRun(const EntryTarget& entry) const {
+  const char* begin = entry.resolved.data();
+  return written_.contains(
+      fingerprintOf(begin, begin + entry.resolved.size(), platform::kWindowsPaths));
+}
+
+void TargetDirectory::rememberWritten(const EntryTarget& entry) {
+  const char* begin = entry.resolved.data();
+  written_.insert(fingerprintOf(begin, begin + entry.resolved.size(), platform::kWindowsPaths));
 }
 
 }  // namespace vna

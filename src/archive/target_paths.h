@@ -1,9 +1,12 @@
 // Where extraction may write: only below the target directory as the OS
-// resolves paths, and never to a device name where the platform has them.
+// resolves paths, never through a link found below it, never to a device
+// name where the platform has them, and never twice to one file in a run.
 #pragma once
 
 #include <string>
+#include <unordered_set>
 
+#include "fingerprint_set.h"
 #include "file_path.h"
 
 namespace vna {
@@ -15,20 +18,51 @@ bool isReservedDeviceName(const char* begin, const char* end);
 bool holdsReservedDeviceName(const char* relative);
 
 // Absolute, normalised form of `path` as the OS resolves it; empty when the
-// OS cannot say.
+// OS cannot say. A bare drive ("D:") is that drive's root, not its current
+// directory.
 std::string resolvedPath(const FilePath& path);
+
+// One entry's place: the path handed to the OS and its resolved form.
+struct EntryTarget {
+  FilePath path;
+  std::string resolved;
+};
 
 class TargetDirectory {
  public:
   explicit TargetDirectory(const FilePath& directory);
   const FilePath& path() const { return path_; }
   // True when `relative` joined to the directory is a path strictly below
-  // it and names no device. `joined` receives the joined path.
-  bool admits(const char* relative, FilePath& joined) const;
+  // it and names no device; fills `entry` either way (its resolved form
+  // only when admitted).
+  bool admits(const char* relative, EntryTarget& entry) const;
+  // True when `relative` names the directory itself (".", ".\").
+  bool isItself(const char* relative) const;
+
+  // False when a directory between the target and `entry` is a link
+  // (symbolic link, junction or other reparse point). Each directory is
+  // looked at once per run; missing ones are left to the create, which
+  // fails as it always has.
+  bool reachableWithoutLinks(const EntryTarget& entry);
+  // `entry` is a real directory now (made or found by this run).
+  void rememberDirectory(const EntryTarget& entry);
+
+  // Whether an earlier file entry of this run wrote `entry`, compared as the
+  // OS compares names (letter case ignored on Windows).
+  bool writtenInThisRun(const EntryTarget& entry) const;
+  void rememberWritten(const EntryTarget& entry);
 
  private:
+  std::string keyOf(const std::string& resolved, std::size_t length) const;
+
   FilePath path_;
   std::string resolved_;
+  // Where the names below the target start in a resolved path.
+  std::size_t below_ = 0;
+  // Directories below the target known to be real ones: exact keys, since
+  // a fingerprint collision here would let a link pass.
+  std::unordered_set<std::string> realDirectories_;
+  FingerprintSet written_;
 };
 
 }  // namespace vna

@@ -16,12 +16,18 @@ std::size_t lengthWithoutTrailingSeparators(const char* text) {
 }  // namespace
 
 FilePath::FilePath(const char* text) {
-  if (text != nullptr) text_.assign(text, lengthWithoutTrailingSeparators(text));
+  if (text == nullptr) return;
+  std::size_t length = lengthWithoutTrailingSeparators(text);
+  // A path of separators only names the root ("/", or the current drive's
+  // root on Windows): it keeps one, or it would become no path at all.
+  if (length == 0 && text[0] != '\0') length = 1;
+  text_.assign(text, length);
 }
 
 FilePath::FilePath(const FilePath& base, const char* name) : text_(base.text_) {
   std::size_t nameLength = name != nullptr ? lengthWithoutTrailingSeparators(name) : 0;
-  if (!text_.empty() && nameLength > 0) text_ += '\\';
+  // Only a root ends in a separator; it needs no second one.
+  if (!text_.empty() && nameLength > 0 && !isSeparator(text_.back())) text_ += '\\';
   if (nameLength > 0) text_.append(name, nameLength);
 }
 

@@ -10,9 +10,10 @@ class FilePath {
  public:
   FilePath() = default;
   // Copies `text` without its trailing separators; null gives the empty path.
+  // A text of separators only is the root and keeps its first one.
   explicit FilePath(const char* text);
   // base + "\" + name (name's trailing separators removed); no separator when
-  // either part is empty.
+  // either part is empty or the base is a root that ends in one.
   FilePath(const FilePath& base, const char* name);
 
   // Replaces the text with an unchanged copy (nothing stripped).

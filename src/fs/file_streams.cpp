@@ -70,6 +70,17 @@ void WritableFileHandle::create(const FilePath& path) {
   if (handle_ == INVALID_HANDLE_VALUE) mapCreateError(GetLastError());
 }
 
+bool WritableFileHandle::createNew(const FilePath& path) {
+  close();
+  handle_ = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle_ != INVALID_HANDLE_VALUE) return true;
+  DWORD code = GetLastError();
+  if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return false;
+  mapCreateError(code);
+  return false;
+}
+
 void WritableFileHandle::open(const FilePath& path) {
   close();
   FileItem item;

@@ -56,6 +56,10 @@ class WritableFileHandle : public FileHandle {
   // Creates or truncates, read and write access, others may read. Failure:
   // the create table.
   void create(const FilePath& path);
+  // Creates a new file only where nothing stands (no file, directory or
+  // link, dangling or not): false, with nothing touched, when something
+  // does. Other failures: the create table.
+  bool createNew(const FilePath& path);
   // Opens an existing file for reading and writing.
   void open(const FilePath& path) override;
 };

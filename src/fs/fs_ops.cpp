@@ -15,15 +15,72 @@ DWORD writable(DWORD attributes) {
 }
 }  // namespace
 
+namespace {
+
+PathKind kindOf(DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::Link;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory : PathKind::File;
+}
+
+// Makes the directory; another process that made it first is no failure.
+// Returns what stands there afterwards.
+PathKind createDirectory(const FilePath& path) {
+  if (CreateDirectoryA(path.text(), nullptr)) return PathKind::Directory;
+  DWORD code = GetLastError();
+  if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
+    PathKind now = examinePath(path);
+    if (now != PathKind::Missing) return now;
+  }
+  raiseFileSystemError(code);
+  return PathKind::Missing;
+}
+
+}  // namespace
+
+PathKind examinePath(const FilePath& path) {
+  if (path.empty()) return PathKind::Missing;
+  return kindOf(GetFileAttributesA(path.text()));
+}
+
 void ensureDirectory(const FilePath& path) {
   if (path.empty()) throw DirectoryNotFoundError();
   DWORD attributes = GetFileAttributesA(path.text());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
-    if (!CreateDirectoryA(path.text(), nullptr)) raiseFileSystemError(GetLastError());
+    if (createDirectory(path) == PathKind::File) throw DirectoryNotFoundError();
     return;
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return;
   throw DirectoryNotFoundError();
+}
+
+bool ensureRealDirectory(const FilePath& path) {
+  if (path.empty()) throw DirectoryNotFoundError();
+  PathKind kind = examinePath(path);
+  if (kind == PathKind::Missing) kind = createDirectory(path);
+  if (kind == PathKind::Link) return false;
+  if (kind == PathKind::File) throw DirectoryNotFoundError();
+  return true;
+}
+
+void replaceFile(const FilePath& from, const FilePath& to) {
+  if (MoveFileExA(from.text(), to.text(), MOVEFILE_REPLACE_EXISTING)) return;
+  DWORD code = GetLastError();
+  // Windows will not replace a read-only file; hidden and system ones are
+  // refused by some of its file systems. Such a file is replaced all the
+  // same, as a create over it would be after clearing them.
+  const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  DWORD attributes = GetFileAttributesA(to.text());
+  if (code != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+      (attributes & blocking) == 0) {
+    raiseFileSystemError(code);
+  }
+  if (!SetFileAttributesA(to.text(), FILE_ATTRIBUTE_NORMAL)) raiseFileSystemError(code);
+  if (MoveFileExA(from.text(), to.text(), MOVEFILE_REPLACE_EXISTING)) return;
+  code = GetLastError();
+  SetFileAttributesA(to.text(), attributes);
+  raiseFileSystemError(code);
 }
 
 void removePath(const FilePath& path) {

@@ -5,10 +5,28 @@
 
 namespace vna {
 
+// What stands at a path, looked at without following a link at its end.
+// Link is a symbolic link, junction or other reparse point, whatever it
+// leads to (or nothing).
+enum class PathKind { Missing, File, Directory, Link };
+PathKind examinePath(const FilePath& path);
+
 // Returns when a directory stands at `path` afterwards (creating only the
 // last level); DirectoryNotFoundError for an empty path or a non-directory
-// in the way, the FileIOError family for OS refusals.
+// in the way, the FileIOError family for OS refusals. A link to a directory
+// counts as one (the user may name a link as the target). A directory that
+// another process makes between the look and the create is accepted.
 void ensureDirectory(const FilePath& path);
+// The same for a directory the archive names: false, with nothing touched,
+// when a link stands at `path`; true when a real directory stands there
+// afterwards.
+bool ensureRealDirectory(const FilePath& path);
+// Puts the file `from` in the place of `to` in one step, so that `to` is
+// always either the old file or the whole new one; other names of the old
+// file (hard links) keep the old content. A read-only, hidden or system file
+// at `to` is replaced too (its attributes are put back if the move fails).
+// The FileIOError family on failure; `from` then still exists.
+void replaceFile(const FilePath& from, const FilePath& to);
 // Deletes a file (clearing read-only first) or an empty directory; nothing
 // at the path is fine. Removal errors propagate.
 void removePath(const FilePath& path);

@@ -165,7 +165,7 @@ class ReaderTest : public ::testing::Test {
       uint8_t* p = reinterpret_cast<uint8_t*>(&out[0]);
       reader.read(ByteRange{p, p + count});
     }
-    atEnd = reader.atEnd();
+    atEnd = reader.finishAtEnd();
     check = reader.checkValue();
     stored = reader.storedCheckValue();
     return out;

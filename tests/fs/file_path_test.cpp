@@ -8,8 +8,10 @@ namespace {
 TEST(FilePath, MadeFromTextLosesTrailingSeparators) {
   EXPECT_STREQ(FilePath("D:\\dir\\/").text(), "D:\\dir");
   EXPECT_STREQ(FilePath("D:\\").text(), "D:");
-  EXPECT_TRUE(FilePath("\\").empty());
-  EXPECT_TRUE(FilePath("//").empty());
+  // Separators only: the root, which keeps one.
+  EXPECT_STREQ(FilePath("\\").text(), "\\");
+  EXPECT_STREQ(FilePath("//").text(), "/");
+  EXPECT_STREQ(FilePath(FilePath("/"), "etc").text(), "/etc");
   EXPECT_TRUE(FilePath(nullptr).empty());
   EXPECT_STREQ(FilePath().text(), "");
 }

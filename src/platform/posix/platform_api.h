@@ -6,6 +6,12 @@
 // path reaches the kernel. Listings show only directories and regular files
 // (symbolic links are followed; broken links, FIFOs, sockets and device nodes
 // are left out). Share modes are accepted but cannot be enforced.
+//
+// Symbolic links play the part of Windows reparse points: as on Windows,
+// GetFileAttributesA, SetFileAttributesA and DeleteFileA act on a link
+// itself (FILE_ATTRIBUTE_REPARSE_POINT, plus FILE_ATTRIBUTE_DIRECTORY when
+// it leads to a directory), CREATE_NEW fails on any link, even a dangling
+// one, and opening a path follows links.
 #pragma once
 
 #include <climits>
@@ -38,6 +44,7 @@ constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;
 constexpr DWORD FILE_SHARE_READ = 0x1;
 constexpr DWORD FILE_SHARE_WRITE = 0x2;
+constexpr DWORD CREATE_NEW = 1;
 constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
@@ -45,6 +52,8 @@ constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x2;
 constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x4;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
@@ -68,6 +77,7 @@ constexpr DWORD ERROR_READ_FAULT = 30;
 constexpr DWORD ERROR_GEN_FAILURE = 31;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
@@ -150,6 +160,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 BOOL RemoveDirectoryA(LPCSTR path);
 BOOL DeleteFileA(LPCSTR path);
+BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart);
 

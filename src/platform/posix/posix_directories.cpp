@@ -184,9 +184,15 @@ DWORD GetFileAttributesA(LPCSTR path) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
-  if (stat(native.c_str(), &st) != 0) {
+  if (lstat(native.c_str(), &st) != 0) {
     setErrorFromErrno(errno, native);
     return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    // The link's own attributes, as Windows reports a reparse point's.
+    struct stat target;
+    bool directory = stat(native.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    return FILE_ATTRIBUTE_REPARSE_POINT | (directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
   }
   return attributesOf(st);
 }
@@ -196,10 +202,13 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   dropListedFiles();
   std::string native = nativePath(path);
   struct stat st;
-  if (stat(native.c_str(), &st) != 0) {
+  if (lstat(native.c_str(), &st) != 0) {
     setErrorFromErrno(errno, native);
     return FALSE;
   }
+  // A link has no mode of its own here; changing it must never reach the
+  // file it points to.
+  if (S_ISLNK(st.st_mode)) return TRUE;
   mode_t mode = st.st_mode & 07777;
   if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     mode &= ~static_cast<mode_t>(0222);
@@ -244,13 +253,39 @@ BOOL DeleteFileA(LPCSTR path) {
   dropListedFiles();
   std::string native = nativePath(path);
   struct stat st;
-  // Windows will not delete a read-only file; keep that rule here.
-  if (stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
+  // Windows will not delete a read-only file; keep that rule here. A link
+  // is deleted itself, whatever it points to.
+  if (lstat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
   if (unlink(native.c_str()) != 0) {
     setErrorFromErrno(errno, native);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+  if (injectFault()) return FALSE;
+  dropListedFiles();
+  std::string from = nativePath(existing);
+  std::string to = nativePath(target);
+  struct stat st;
+  if (lstat(to.c_str(), &st) == 0) {
+    // Windows replaces only a file, and only when asked to; a read-only one
+    // it refuses, even for an administrator.
+    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+      SetLastError(ERROR_ALREADY_EXISTS);
+      return FALSE;
+    }
+    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return FALSE;
+    }
+  }
+  if (rename(from.c_str(), to.c_str()) != 0) {
+    setErrorFromErrno(errno, to);
     return FALSE;
   }
   return TRUE;

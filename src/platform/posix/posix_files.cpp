@@ -37,7 +37,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
   if (injectFault()) return INVALID_HANDLE_VALUE;
   std::string native = nativePath(path);
   if (native.empty()) return fail(ERROR_PATH_NOT_FOUND);
-  if (disposition != CREATE_ALWAYS && disposition != OPEN_EXISTING) {
+  if (disposition != CREATE_ALWAYS && disposition != OPEN_EXISTING && disposition != CREATE_NEW) {
     return fail(ERROR_INVALID_PARAMETER);
   }
   const bool writing = (access & GENERIC_WRITE) != 0;
@@ -59,6 +59,21 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
     oflags = O_CLOEXEC | O_PATH;
   } else {
     oflags |= writing ? O_RDWR : O_RDONLY;
+  }
+  if (disposition == CREATE_NEW) {
+    dropListedFiles();
+    // O_EXCL also refuses a symbolic link, dangling or not, as Windows
+    // refuses a reparse point that stands at the name.
+    int fd = open(native.c_str(), oflags | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) return fail(ERROR_FILE_EXISTS);
+      setErrorFromErrno(errno, native);
+      return INVALID_HANDLE_VALUE;
+    }
+    st = {};
+    st.st_mode = S_IFREG;
+    SetLastError(ERROR_SUCCESS);
+    return new FileObject(fd, writing, st);
   }
   if (disposition == CREATE_ALWAYS) {
     // The common case, a new file, costs one call: a file this open creates
