@@ -6,7 +6,9 @@ every byte printed, the exit status, that nothing reaches standard error, and
 the trees on disk. Standard library only.
 """
 import argparse
+import concurrent.futures
 import os
+import random
 import shutil
 import stat
 import subprocess
@@ -400,6 +402,168 @@ class Fixes(Base):
                            "Some files or directories could not be archived.\n")
         self.assertSuccess(self.vna("-x", "a.vna", "out"))
         self.assertEqual(snapshot(self.p("out")), {"small.txt": b"s"})
+
+
+def archive_bytes(records):
+    """A whole compressed archive holding `records` and the end record."""
+    body = b"".join(records) + b"_\0"
+    return b"##SC001\0" + crc32_bzip2(body).to_bytes(4, "big") + zlib.compress(body, 6)
+
+
+def tree_state(root):
+    """Every name below `root` with its kind, link target, mode and content,
+    without following links: the oracle for "nothing changed here"."""
+    state = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in dirnames + filenames:
+            path = os.path.join(dirpath, name)
+            st = os.lstat(path)
+            rel = os.path.relpath(path, root)
+            if stat.S_ISLNK(st.st_mode):
+                state[rel] = ("link", os.readlink(path))
+            elif stat.S_ISDIR(st.st_mode):
+                state[rel] = ("dir", stat.S_IMODE(st.st_mode))
+            else:
+                with open(path, "rb") as fh:
+                    state[rel] = ("file", stat.S_IMODE(st.st_mode), st.st_ino, fh.read())
+    return state
+
+
+class ExtractionSafety(Base):
+    """Extraction writes only below the target and harms nothing that stood
+    there: links found below it are never followed."""
+
+    def make_links(self):
+        self.write("outside/victim", b"victim")
+        self.write("outside/important.txt", b"important")
+        self.write("outside/h", b"other name's content")
+        os.chmod(self.p("outside/victim"), 0o444)
+        os.makedirs(self.p("t"))
+        os.symlink("../outside", self.p("t/dlink"))
+        os.symlink("../outside/victim", self.p("t/flink"))
+        os.symlink("../outside/newfile", self.p("t/g"))
+        os.link(self.p("outside/h"), self.p("t/h"))
+
+    def test_links_below_the_target_are_never_followed(self):
+        if RUNNER == "wine":
+            self.skipTest("Wine shows a Unix symbolic link as what it leads to, not as a "
+                          "reparse point, so a Windows program cannot tell it from the real thing")
+        self.make_links()
+        with open(self.p("x.vna"), "wb") as fh:
+            fh.write(archive_bytes([
+                record("d\\"),
+                record("dlink\\evil.txt", b"evil"),
+                record("dlink\\", b""),
+                record("dlink\\sub\\", b""),
+                record("flink", b"through a file link"),
+                record("g", b"through a dangling link"),
+                record("h", b"new h"),
+                record("d\\after.txt", b"after"),
+            ]))
+        before = tree_state(self.p("outside"))
+        links = {n: os.readlink(self.p("t", n)) for n in ("dlink", "flink", "g")}
+        self.assertFailure(self.vna("-x", "x.vna", "t"), "Some files could not be extracted.\n")
+        self.assertEqual(tree_state(self.p("outside")), before)
+        self.assertEqual({n: os.readlink(self.p("t", n)) for n in links}, links)
+        # The hard link is replaced by a new file; its other name keeps its bytes.
+        with open(self.p("t/h"), "rb") as fh:
+            self.assertEqual(fh.read(), b"new h")
+        with open(self.p("t/d/after.txt"), "rb") as fh:
+            self.assertEqual(fh.read(), b"after")
+
+    def test_damaged_entry_through_a_link_deletes_nothing(self):
+        if RUNNER == "wine":
+            self.skipTest("Wine shows a Unix symbolic link as what it leads to")
+        self.make_links()
+        data = random.Random(7).randbytes(20000)  # incompressible: the cut lands in it
+        whole = archive_bytes([record("d\\"), record("dlink\\important.txt", data)])
+        with open(self.p("x.vna"), "wb") as fh:
+            fh.write(whole[:-30])
+        before = tree_state(self.p("outside"))
+        self.assertFailure(self.vna("-x", "x.vna", "t"), "Invalidly formatted VNArchive file.\n")
+        self.assertEqual(tree_state(self.p("outside")), before)
+
+    def test_target_that_is_a_link_is_used(self):
+        if RUNNER == "wine":
+            self.skipTest("Wine shows a Unix symbolic link as what it leads to")
+        os.makedirs(self.p("real"))
+        os.symlink("real", self.p("named"))
+        with open(self.p("x.vna"), "wb") as fh:
+            fh.write(archive_bytes([record("a.txt", b"a")]))
+        self.assertSuccess(self.vna("-x", "x.vna", "named"))
+        self.assertEqual(snapshot(self.p("real")), {"a.txt": b"a"})
+
+    def test_hard_linked_target_is_replaced_not_rewritten(self):
+        self.write("outside/h", b"other name's content")
+        os.makedirs(self.p("t"))
+        os.link(self.p("outside/h"), self.p("t/h"))
+        with open(self.p("x.vna"), "wb") as fh:
+            fh.write(archive_bytes([record("h", b"new")]))
+        self.assertSuccess(self.vna("-x", "x.vna", "t"))
+        with open(self.p("outside/h"), "rb") as fh:
+            self.assertEqual(fh.read(), b"other name's content")
+        with open(self.p("t/h"), "rb") as fh:
+            self.assertEqual(fh.read(), b"new")
+
+    def test_archive_extracted_where_it_lies_stays_whole(self):
+        os.makedirs(self.p("t/sub"))
+        data = bytes(range(256)) * 1200
+        with open(self.p("t/x.vna"), "wb") as fh:
+            fh.write(archive_bytes([record("x.vna", data), record("y.txt", b"y")]))
+        with open(self.p("t/sub/x.vna"), "wb") as fh:
+            fh.write(archive_bytes([record("sub\\"), record("sub\\x.vna", data)]))
+        for archive in ("t/x.vna", "t/sub/x.vna"):
+            with open(self.p(archive), "rb") as fh:
+                before = fh.read()
+            self.assertFailure(self.vna("-x", archive, "t"), "Some files could not be extracted.\n")
+            with open(self.p(archive), "rb") as fh:
+                self.assertEqual(fh.read(), before, archive)
+        with open(self.p("t/y.txt"), "rb") as fh:
+            self.assertEqual(fh.read(), b"y")
+
+    def test_names_that_meet_keep_the_first(self):
+        if RUNNER == "wine":
+            self.skipTest("the tree is made of Linux names")
+        for name in ("a:b", "a_b", "v1..2", "v1__2", " lead", "lead", "p%20q", "p_20q"):
+            self.write("src/" + name, name.encode())
+        self.assertSuccess(self.vna("-a", "src", "a.vna"))
+        self.assertFailure(self.vna("-x", "a.vna", "out"), "Some files could not be extracted.\n")
+        groups = {"a_b": {"a:b", "a_b"}, "v1__2": {"v1..2", "v1__2"}, "lead": {" lead", "lead"},
+                  "p_20q": {"p%20q", "p_20q"}}
+        out = snapshot(self.p("out"))
+        self.assertEqual(set(out), set(groups))
+        for name, data in out.items():
+            # Each holds the whole of one of the files that map to it.
+            self.assertIn(data.decode(), groups[name])
+
+    def test_two_runs_at_once(self):
+        records = [record("d%04d\\" % i) for i in range(1500)]
+        with open(self.p("dirs.vna"), "wb") as fh:
+            fh.write(archive_bytes(records))
+        with open(self.p("one.vna"), "wb") as fh:
+            fh.write(archive_bytes([record("f", b"1" * 3000000)]))
+        with open(self.p("two.vna"), "wb") as fh:
+            fh.write(archive_bytes([record("f", b"2" * 3000000)]))
+        for pair in (("dirs.vna", "dirs.vna"), ("one.vna", "two.vna")):
+            with concurrent.futures.ThreadPoolExecutor(2) as pool:
+                results = list(pool.map(lambda a: self.vna("-x", a, "t"), pair))
+            for result in results:
+                self.assertSuccess(result)
+        self.assertEqual(len(os.listdir(self.p("t"))), 1501)
+        with open(self.p("t/f"), "rb") as fh:
+            data = fh.read()
+        self.assertIn(data, (b"1" * 3000000, b"2" * 3000000))
+
+    def test_root_as_target_and_current_directory(self):
+        if RUNNER == "wine":
+            self.skipTest("a POSIX root")
+        # Nothing is extracted into "/": every entry is refused before any
+        # write, so the run only shows that "/" is understood as the root.
+        with open(self.p("x.vna"), "wb") as fh:
+            fh.write(archive_bytes([record(".\\")]))
+        self.assertSuccess(self.vna("-x", self.p("x.vna"), "/"))
+        self.assertSuccess(self.vna("-x", self.p("x.vna"), "/."))
+        self.assertSuccess(self.vna("-x", self.p("x.vna"), ".", cwd="/"))
 
 
 def main():
