@@ -117,7 +117,7 @@ fuzz: asan
 	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
 	  build/asan/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
 	    -print_final_stats=1 build/asan/fuzz/corpus_$$t fuzz/corpus/$$t 2>&1 | \
-	    grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec|ERROR|SUMMARY|Done' || exit 1; \
+	    grep -E 'INITED|DONE|stat::number_of_executed_units|stat::average_exec_per_sec|ERROR|SUMMARY|Done' || exit 1; \
 	done
 
 clean:

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  full.compare(0, resolvedTarget.size(), resolvedTarget) == 0 &&
                  vna::isSeparator(full[resolvedTarget.size()]);
     vna::TargetDirectory directory(target);
-    vna::FilePath admitted;
+    vna::EntryTarget admitted;
     // The sanitised form never leaves the target (it may name the target
     // itself, as "." does); the raw base name may, and then the extractor's
     // check must refuse it. What the check admits lies strictly below.

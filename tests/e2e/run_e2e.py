@@ -404,12 +404,6 @@ class Fixes(Base):
         self.assertEqual(snapshot(self.p("out")), {"small.txt": b"s"})
 
 
-def archive_bytes(records):
-    """A whole compressed archive holding `records` and the end record."""
-    body = b"".join(records) + b"_\0"
-    return b"##SC001\0" + crc32_bzip2(body).to_bytes(4, "big") + zlib.compress(body, 6)
-
-
 def tree_state(root):
     """Every name below `root` with its kind, link target, mode and content,
     without following links: the oracle for "nothing changed here"."""
@@ -445,23 +439,22 @@ class ExtractionSafety(Base):
         os.link(self.p("outside/h"), self.p("t/h"))
 
     def test_links_below_the_target_are_never_followed(self):
-        if RUNNER == "wine":
-            self.skipTest("Wine shows a Unix symbolic link as what it leads to, not as a "
-                          "reparse point, so a Windows program cannot tell it from the real thing")
         self.make_links()
+        records = [record("d\\"), record("dlink\\evil.txt", b"evil"), record("dlink\\", b""),
+                   record("dlink\\sub\\", b""), record("h", b"new h")]
+        links = ["dlink"]
+        # Wine 8 reports a link to a directory as a reparse point but shows a
+        # link to a file as the file and a dangling one as nothing, so only
+        # the native program can be asked to leave those two alone.
+        if RUNNER != "wine":
+            records += [record("flink", b"through a file link"),
+                        record("g", b"through a dangling link")]
+            links += ["flink", "g"]
+        records.append(record("d\\after.txt", b"after"))
         with open(self.p("x.vna"), "wb") as fh:
-            fh.write(archive_bytes([
-                record("d\\"),
-                record("dlink\\evil.txt", b"evil"),
-                record("dlink\\", b""),
-                record("dlink\\sub\\", b""),
-                record("flink", b"through a file link"),
-                record("g", b"through a dangling link"),
-                record("h", b"new h"),
-                record("d\\after.txt", b"after"),
-            ]))
+            fh.write(archive_bytes(b"".join(records)))
         before = tree_state(self.p("outside"))
-        links = {n: os.readlink(self.p("t", n)) for n in ("dlink", "flink", "g")}
+        links = {n: os.readlink(self.p("t", n)) for n in links}
         self.assertFailure(self.vna("-x", "x.vna", "t"), "Some files could not be extracted.\n")
         self.assertEqual(tree_state(self.p("outside")), before)
         self.assertEqual({n: os.readlink(self.p("t", n)) for n in links}, links)
@@ -472,11 +465,9 @@ class ExtractionSafety(Base):
             self.assertEqual(fh.read(), b"after")
 
     def test_damaged_entry_through_a_link_deletes_nothing(self):
-        if RUNNER == "wine":
-            self.skipTest("Wine shows a Unix symbolic link as what it leads to")
         self.make_links()
         data = random.Random(7).randbytes(20000)  # incompressible: the cut lands in it
-        whole = archive_bytes([record("d\\"), record("dlink\\important.txt", data)])
+        whole = archive_bytes(b"".join([record("d\\"), record("dlink\\important.txt", data)]))
         with open(self.p("x.vna"), "wb") as fh:
             fh.write(whole[:-30])
         before = tree_state(self.p("outside"))
@@ -484,12 +475,10 @@ class ExtractionSafety(Base):
         self.assertEqual(tree_state(self.p("outside")), before)
 
     def test_target_that_is_a_link_is_used(self):
-        if RUNNER == "wine":
-            self.skipTest("Wine shows a Unix symbolic link as what it leads to")
         os.makedirs(self.p("real"))
         os.symlink("real", self.p("named"))
         with open(self.p("x.vna"), "wb") as fh:
-            fh.write(archive_bytes([record("a.txt", b"a")]))
+            fh.write(archive_bytes(b"".join([record("a.txt", b"a")])))
         self.assertSuccess(self.vna("-x", "x.vna", "named"))
         self.assertEqual(snapshot(self.p("real")), {"a.txt": b"a"})
 
@@ -498,7 +487,7 @@ class ExtractionSafety(Base):
         os.makedirs(self.p("t"))
         os.link(self.p("outside/h"), self.p("t/h"))
         with open(self.p("x.vna"), "wb") as fh:
-            fh.write(archive_bytes([record("h", b"new")]))
+            fh.write(archive_bytes(b"".join([record("h", b"new")])))
         self.assertSuccess(self.vna("-x", "x.vna", "t"))
         with open(self.p("outside/h"), "rb") as fh:
             self.assertEqual(fh.read(), b"other name's content")
@@ -509,9 +498,9 @@ class ExtractionSafety(Base):
         os.makedirs(self.p("t/sub"))
         data = bytes(range(256)) * 1200
         with open(self.p("t/x.vna"), "wb") as fh:
-            fh.write(archive_bytes([record("x.vna", data), record("y.txt", b"y")]))
+            fh.write(archive_bytes(b"".join([record("x.vna", data), record("y.txt", b"y")])))
         with open(self.p("t/sub/x.vna"), "wb") as fh:
-            fh.write(archive_bytes([record("sub\\"), record("sub\\x.vna", data)]))
+            fh.write(archive_bytes(b"".join([record("sub\\"), record("sub\\x.vna", data)])))
         for archive in ("t/x.vna", "t/sub/x.vna"):
             with open(self.p(archive), "rb") as fh:
                 before = fh.read()
@@ -539,11 +528,11 @@ class ExtractionSafety(Base):
     def test_two_runs_at_once(self):
         records = [record("d%04d\\" % i) for i in range(1500)]
         with open(self.p("dirs.vna"), "wb") as fh:
-            fh.write(archive_bytes(records))
+            fh.write(archive_bytes(b"".join(records)))
         with open(self.p("one.vna"), "wb") as fh:
-            fh.write(archive_bytes([record("f", b"1" * 3000000)]))
+            fh.write(archive_bytes(b"".join([record("f", b"1" * 3000000)])))
         with open(self.p("two.vna"), "wb") as fh:
-            fh.write(archive_bytes([record("f", b"2" * 3000000)]))
+            fh.write(archive_bytes(b"".join([record("f", b"2" * 3000000)])))
         for pair in (("dirs.vna", "dirs.vna"), ("one.vna", "two.vna")):
             with concurrent.futures.ThreadPoolExecutor(2) as pool:
                 results = list(pool.map(lambda a: self.vna("-x", a, "t"), pair))
@@ -560,7 +549,7 @@ class ExtractionSafety(Base):
         # Nothing is extracted into "/": every entry is refused before any
         # write, so the run only shows that "/" is understood as the root.
         with open(self.p("x.vna"), "wb") as fh:
-            fh.write(archive_bytes([record(".\\")]))
+            fh.write(archive_bytes(b"".join([record(".\\")])))
         self.assertSuccess(self.vna("-x", self.p("x.vna"), "/"))
         self.assertSuccess(self.vna("-x", self.p("x.vna"), "/."))
         self.assertSuccess(self.vna("-x", self.p("x.vna"), ".", cwd="/"))

@@ -131,5 +131,33 @@ TEST(PosixSeam, VolumesAreNeverFat) {
   EXPECT_NE(std::string(name).substr(0, 3), "FAT");
 }
 
+TEST(PosixSeam, SymbolicLinksActLikeReparsePoints) {
+  Sandbox box;
+  writeFile(box.path("target.txt"), "target");
+  makeDirectory(box.path("dir"));
+  ASSERT_EQ(symlink("target.txt", native(box.path("flink")).c_str()), 0);
+  ASSERT_EQ(symlink("dir", native(box.path("dlink")).c_str()), 0);
+  ASSERT_EQ(symlink("missing.txt", native(box.path("dangling")).c_str()), 0);
+  EXPECT_EQ(GetFileAttributesA(box.path("flink").text()), FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_EQ(GetFileAttributesA(box.path("dlink").text()),
+            FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(GetFileAttributesA(box.path("dangling").text()), FILE_ATTRIBUTE_REPARSE_POINT);
+  // Attribute changes stop at the link; the file it leads to keeps its mode.
+  EXPECT_TRUE(SetFileAttributesA(box.path("flink").text(), FILE_ATTRIBUTE_READONLY));
+  struct stat st;
+  ASSERT_EQ(stat(native(box.path("target.txt")).c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & 0200, 0u);
+  // A create of a new file never goes through a link, dangling or not.
+  HANDLE h = CreateFileA(box.path("dangling").text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+  EXPECT_FALSE(exists(box.path("missing.txt")));
+  // Deleting a link deletes the link, not what it leads to.
+  EXPECT_TRUE(DeleteFileA(box.path("flink").text()));
+  EXPECT_EQ(readFile(box.path("target.txt")), "target");
+  EXPECT_EQ(lstat(native(box.path("flink")).c_str(), &st), -1);
+}
+
 }  // namespace
 }  // namespace vna::test

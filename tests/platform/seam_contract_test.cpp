@@ -259,5 +259,57 @@ TEST(SeamContract, FileIdentityIsTheSameThroughEitherSpelling) {
   EXPECT_NE(identity(box.path("same.txt")), identity(box.path("other.txt")));
 }
 
+HANDLE createNew(const FilePath& path) {
+  return CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST(SeamContract, CreateNewRefusesWhateverStandsAtTheName) {
+  Sandbox box;
+  writeFile(box.path("old.txt"), "old");
+  makeDirectory(box.path("dir"));
+  for (const char* name : {"old.txt", "dir"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(createNew(box.path(name)), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+  }
+  EXPECT_EQ(readFile(box.path("old.txt")), "old");
+  HANDLE fresh = createNew(box.path("new.txt"));
+  ASSERT_NE(fresh, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(fresh, "new", 3, &written, nullptr));
+  EXPECT_TRUE(CloseHandle(fresh));
+  EXPECT_EQ(readFile(box.path("new.txt")), "new");
+}
+
+TEST(SeamContract, MoveReplacesAFileOnlyWhenAsked) {
+  Sandbox box;
+  writeFile(box.path("from.txt"), "from");
+  writeFile(box.path("to.txt"), "to");
+  makeDirectory(box.path("dir"));
+  EXPECT_FALSE(MoveFileExA(box.path("from.txt").text(), box.path("to.txt").text(), 0));
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_FALSE(MoveFileExA(box.path("from.txt").text(), box.path("dir").text(),
+                           MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(MoveFileExA(box.path("from.txt").text(), box.path("to.txt").text(),
+                          MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(readFile(box.path("to.txt")), "from");
+  EXPECT_FALSE(exists(box.path("from.txt")));
+  EXPECT_TRUE(isDirectory(box.path("dir")));
+}
+
+TEST(SeamContract, MoveOverAReadOnlyFileIsRefused) {
+  if (platform::kWindowsPaths) GTEST_SKIP() << "Wine does not enforce this";
+  Sandbox box;
+  writeFile(box.path("from.txt"), "from");
+  writeFile(box.path("ro.txt"), "keep");
+  setReadOnly(box.path("ro.txt"), true);
+  EXPECT_FALSE(MoveFileExA(box.path("from.txt").text(), box.path("ro.txt").text(),
+                           MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(readFile(box.path("ro.txt")), "keep");
+}
+
 }  // namespace
 }  // namespace vna::test
