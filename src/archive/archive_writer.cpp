@@ -39,36 +39,36 @@ bool ArchiveWriter::isArchive(const FilePath& path, const FileHandle* opened) co
   return known && identity == archive_;
 }
 
-bool ArchiveWriter::writeEntry(const FilePath& path, const char* name, int64_t modificationTime) {
+ArchiveWriter::Entry ArchiveWriter::writeEntry(const FilePath& path, const char* name,
+                                               int64_t modificationTime) {
   // The item is looked at afresh: a file through its opened handle (one
-  // look serves both the size and the reading), anything else by a lookup.
+  // look serves both the size and the reading), a directory by a lookup. An
+  // item that changed kind since it was listed is left out: a directory
+  // record cannot carry data, and a file record's name cannot end in a
+  // separator.
   std::size_t nameLength = std::strlen(name);
-  bool directory = nameLength > 0 && isSeparator(name[nameLength - 1]);
+  const bool directory = nameLength > 0 && isSeparator(name[nameLength - 1]);
   FileHandle file;
   uint64_t freshSize = 0;
   if (directory) {
-    directory = !FileItem(path).isFile();
+    FileItem item;
+    if (!item.lookup(path) || !item.isDirectory()) return Entry::Skipped;
   } else {
     try {
       file.open(path);
     } catch (const FileIOError& error) {
       // The archive being written is held open for writing, so an open for
       // reading is refused with a sharing violation where sharing is enforced.
-      if (error.code() == ERROR_SHARING_VIOLATION && isArchive(path, nullptr)) return false;
-      FileItem item(path);  // FileItemError when the item vanished
-      if (item.isFile()) throw;
-      directory = true;
+      if (error.code() == ERROR_SHARING_VIOLATION && isArchive(path, nullptr)) {
+        return Entry::IsTheArchive;
+      }
+      return Entry::Skipped;
     }
-  }
-  if (!directory) {
-    if (isArchive(path, &file)) return false;
+    if (isArchive(path, &file)) return Entry::IsTheArchive;
     freshSize = file.size64();
   }
 
-  std::size_t nameField = std::strlen(name) + 1;
-  if (directory) {
-    if (nameField < 2 || !isSeparator(name[nameField - 2])) throw ArchiveWriterError();
-  }
+  std::size_t nameField = nameLength + 1;
   if (nameField > format::kMaxNameField) throw ArchiveWriterError();
 
   char text[format::kMaxTimestampLength];
@@ -96,7 +96,7 @@ bool ArchiveWriter::writeEntry(const FilePath& path, const char* name, int64_t m
   p += 4;
   write(ConstByteRange(header, p));
   if (!directory && size > 0) copyData(file, size);
-  return true;
+  return Entry::Written;
 }
 
 void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {

@@ -20,14 +20,17 @@ class ArchiveWriter : public CompressedStreamWriter {
     archiveKnown_ = true;
   }
 
+  enum class Entry { Written, IsTheArchive, Skipped };
   // Writes one record for the item at `path`: `name` (a directory's ends in
-  // a separator), `modificationTime` in microseconds since 1970 UTC.
-  // Returns false, writing nothing, when the item is the archive itself.
-  // FileItemError when the item vanished; ArchiveWriterError for a name of
-  // more than 254 bytes, a bad directory name, a file of 0xFFFFFFFF bytes or
-  // more, or a file that delivers fewer bytes than its size; the open and
-  // read errors of the file; the stream writer's errors.
-  bool writeEntry(const FilePath& path, const char* name, int64_t modificationTime);
+  // a separator), `modificationTime` in microseconds since 1970 UTC. The
+  // item is looked at afresh and nothing is written when it is the archive
+  // itself (IsTheArchive) or cannot be stored faithfully (Skipped): a file
+  // that cannot be opened (unreadable, held without read sharing, vanished)
+  // or an item that is no longer of the kind it was listed as.
+  // ArchiveWriterError for a name of more than 254 bytes, a file of
+  // 0xFFFFFFFF bytes or more, or a file that delivers fewer bytes than its
+  // size; the read errors of the file; the stream writer's errors.
+  Entry writeEntry(const FilePath& path, const char* name, int64_t modificationTime);
   // The end record, then the end of the stream.
   void finishArchive();
 

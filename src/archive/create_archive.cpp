@@ -1,20 +1,19 @@
 #include "create_archive.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "errors.h"
 #include "file_item.h"
 #include "file_streams.h"
 #include "fs_ops.h"
+#include "platform_api.h"
 #include "target_paths.h"
 
 namespace vna {
 
 namespace {
-
-bool isDotName(const char* name) {
-  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
 
 bool sameFile(const FilePath& a, const FilePath& b) {
   FileIdentity first;
@@ -24,22 +23,68 @@ bool sameFile(const FilePath& a, const FilePath& b) {
 
 }  // namespace
 
-void writeDirectoryTree(ArchiveWriter& writer, const FilePath& directory,
-                        const std::string& prefix, bool& skipped) {
+namespace {
+
+// Whether a listed name can be stored as itself. "\\" is the archive's
+// separator, legal in a POSIX name: such a name would be read back as a path
+// (and looked up as one, reaching another file). On Windows a "?" stands in
+// for characters the ANSI code page cannot hold, and that name reaches
+// nothing or another file. "*.*" is how a directory is listed, never a
+// lookup of one name.
+bool isStorableName(const char* name) {
+  if (std::strchr(name, '\\') != nullptr || std::strcmp(name, "*.*") == 0) return false;
+  return !(platform::kWindowsPaths && std::strchr(name, '?') != nullptr);
+}
+
+void walk(ArchiveWriter& writer, const FilePath& directory, const std::string& prefix,
+          std::vector<FileIdentity>& ancestors, bool& skipped) {
   DirectoryIterator entries;
   entries.open(directory);
   for (; entries.isValid(); entries.next()) {
     const FileItem& item = entries.item();
-    if (item.isFile()) {
-      std::string name = prefix + item.fileName();
-      writer.writeEntry(item.path(), name.c_str(), item.modificationTime());
-    } else if (item.isDirectory() && !isDotName(item.fileName())) {
-      std::string name = prefix + item.fileName() + "\\";
-      writer.writeEntry(item.path(), name.c_str(), item.modificationTime());
-      writeDirectoryTree(writer, item.path(), name, skipped);
+    const char* leaf = item.fileName();
+    if (!item.isFile() && !item.isDirectory()) continue;  // "." and ".."
+    if (!isStorableName(leaf)) {
+      skipped = true;
+      continue;
     }
+    if (item.isFile()) {
+      std::string name = prefix + leaf;
+      if (writer.writeEntry(item.path(), name.c_str(), item.modificationTime()) ==
+          ArchiveWriter::Entry::Skipped) {
+        skipped = true;
+      }
+      continue;
+    }
+    // A directory that is one of its own ancestors (a link or junction back
+    // up the tree) would be walked for ever.
+    FileIdentity identity;
+    bool known = queryDirectoryIdentity(item.path(), identity);
+    if (known && std::find(ancestors.begin(), ancestors.end(), identity) != ancestors.end()) {
+      skipped = true;
+      continue;
+    }
+    std::string name = prefix + leaf + "\\";
+    if (writer.writeEntry(item.path(), name.c_str(), item.modificationTime()) ==
+        ArchiveWriter::Entry::Skipped) {
+      skipped = true;
+      continue;
+    }
+    if (known) ancestors.push_back(identity);
+    walk(writer, item.path(), name, ancestors, skipped);
+    if (known) ancestors.pop_back();
   }
   if (entries.skippedEntries()) skipped = true;
+}
+
+}  // namespace
+
+void writeDirectoryTree(ArchiveWriter& writer, const FilePath& directory,
+                        const std::string& prefix, bool& skipped) {
+  std::vector<FileIdentity> ancestors;
+  FileIdentity identity;
+  if (queryDirectoryIdentity(directory, identity)) ancestors.push_back(identity);
+  walk(writer, directory, prefix, ancestors, skipped);
 }
 
 void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
@@ -53,10 +98,15 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
     if (!resolved.empty()) source = FilePath(resolved.c_str());
   }
   FileItem item;
-  if (!item.lookup(source)) throw ExceptionPL("Unable to open source location!\n");
-  const bool isFile = item.isFile();
-  if (!isFile && !item.isDirectory()) {
-    throw ExceptionPL("Source location is neither a file nor a directory!\n");
+  bool isFile = false;
+  if (item.lookup(source)) {
+    isFile = item.isFile();
+    if (!isFile && !item.isDirectory()) {
+      throw ExceptionPL("Source location is neither a file nor a directory!\n");
+    }
+  } else if (examinePath(source) != PathKind::Directory) {
+    // A root ("/", "D:") has no entry of its own to find, but is a directory.
+    throw ExceptionPL("Unable to open source location!\n");
   }
   // Creating the archive would truncate the very file it is to hold.
   if (isFile && sameFile(source, archive)) {
@@ -72,7 +122,10 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
   bool skipped = false;
   if (isFile) {
     std::string name = source.fileName();
-    writer.writeEntry(source, name.c_str(), item.modificationTime());
+    if (writer.writeEntry(source, name.c_str(), item.modificationTime()) ==
+        ArchiveWriter::Entry::Skipped) {
+      skipped = true;
+    }
   } else {
     writeDirectoryTree(writer, source, std::string(), skipped);
   }

@@ -90,21 +90,38 @@ void WritableFileHandle::open(const FilePath& path) {
   if (handle_ == INVALID_HANDLE_VALUE) mapCreateError(GetLastError());
 }
 
-bool queryFileIdentity(const FilePath& path, FileIdentity& out) {
+namespace {
+
+// No access asked and every kind of sharing allowed: this succeeds even for
+// a file that this process holds open for writing. `directory` asks for a
+// directory (backup semantics) instead of a file.
+bool queryIdentity(const FilePath& path, bool directory, FileIdentity& out) {
   if (path.empty()) return false;
-  // No access asked and every kind of sharing allowed: this succeeds even
-  // for a file that this process holds open for writing.
   HANDLE handle = CreateFileA(path.text(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                              OPEN_EXISTING,
+                              directory ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
   if (handle == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   bool known = GetFileInformationByHandle(handle, &info) != 0;
   CloseHandle(handle);
-  if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  if (!known || ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != directory) {
+    return false;
+  }
   out.volume = info.dwVolumeSerialNumber;
   out.indexHigh = info.nFileIndexHigh;
   out.indexLow = info.nFileIndexLow;
   return true;
+}
+
+}  // namespace
+
+bool queryFileIdentity(const FilePath& path, FileIdentity& out) {
+  return queryIdentity(path, false, out);
+}
+
+bool queryDirectoryIdentity(const FilePath& path, FileIdentity& out) {
+  return queryIdentity(path, true, out);
 }
 
 void FileReader::attach(const FileHandle& handle, uint32_t position) {

@@ -68,6 +68,9 @@ class WritableFileHandle : public FileHandle {
 // it (so a file held open for writing can be asked too). False when there
 // is no file or the OS cannot say.
 bool queryFileIdentity(const FilePath& path, FileIdentity& out);
+// The same for a directory (after links and junctions, which are followed):
+// two paths with one identity reach the same directory.
+bool queryDirectoryIdentity(const FilePath& path, FileIdentity& out);
 
 // Positions are passed to the OS as signed 32-bit distances: no read or
 // write can start at this position or beyond (FileSeekError).

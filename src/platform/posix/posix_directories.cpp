@@ -112,9 +112,13 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     SetLastError(native.empty() ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  if (!hasWildcard(name)) {
-    struct stat st;
-    if (stat(native.c_str(), &st) != 0) {
+  // "*" and "?" are ordinary characters in POSIX names: a name that exists
+  // is that entry, never a pattern matching others. Only "*.*", the form
+  // the system lists a directory with, always lists.
+  struct stat st;
+  const bool wildcard = hasWildcard(name);
+  if (!wildcard || (name != "*.*" && stat(native.c_str(), &st) == 0)) {
+    if (!wildcard && stat(native.c_str(), &st) != 0) {
       setErrorFromErrno(errno, native);
       return INVALID_HANDLE_VALUE;
     }

@@ -70,6 +70,19 @@ void setErrorFromErrno(int error, const std::string& native) {
 }
 
 FILETIME fileTimeFrom(long long seconds, long nanoseconds) {
+  // Linux allows times far beyond what a FILETIME holds; they are clamped
+  // first to the range the archive can write (years 0 to 9999), where the
+  // sum below cannot overflow. Before 1601 the ticks are negative, which
+  // the file layer reads back as a signed count.
+  constexpr long long kEarliest = -62167219200LL;  // 0000-01-01 00:00:00
+  constexpr long long kLatest = 253402300799LL;    // 9999-12-31 23:59:59
+  if (seconds < kEarliest) {
+    seconds = kEarliest;
+    nanoseconds = 0;
+  } else if (seconds > kLatest) {
+    seconds = kLatest;
+    nanoseconds = 0;
+  }
   unsigned long long ticks = static_cast<unsigned long long>(
       (seconds + 11644473600LL) * 10000000LL + nanoseconds / 100);
   FILETIME ft;

@@ -33,7 +33,7 @@ HANDLE fail(DWORD code) {
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIBUTES,
-                   DWORD disposition, DWORD /*flags*/, HANDLE /*templateFile*/) {
+                   DWORD disposition, DWORD flags, HANDLE /*templateFile*/) {
   if (injectFault()) return INVALID_HANDLE_VALUE;
   std::string native = nativePath(path);
   if (native.empty()) return fail(ERROR_PATH_NOT_FOUND);
@@ -100,7 +100,10 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
     setErrorFromErrno(errno, native);
     return INVALID_HANDLE_VALUE;
   }
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  // As on Windows, a directory opens only with backup semantics (and then
+  // only to be asked about, here without access).
+  const bool directoryAllowed = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0 && access == 0;
+  if (fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || (directoryAllowed && S_ISDIR(st.st_mode)))) {
     // Directories, devices, FIFOs and sockets are not files to read or write.
     close(fd);
     return fail(ERROR_ACCESS_DENIED);
