@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "errors.h"
-#include "extract_archive.h"
+#include "archive/extract_archive.h"
+#include "fs/errors.h"
 #include "sandbox.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "entry_names.h"
-#include "file_path.h"
-#include "target_paths.h"
+#include "archive/entry_names.h"
+#include "archive/target_paths.h"
+#include "fs/file_path.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string name(reinterpret_cast<const char*>(data), size > 255 ? 255 : size);

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "compressed_reader.h"
-#include "errors.h"
+#include "archive/compressed_reader.h"
+#include "fs/errors.h"
 #include "sandbox.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

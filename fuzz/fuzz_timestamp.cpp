@@ -4,8 +4,8 @@
 #include <cstring>
 #include <memory>
 
-#include "errors.h"
-#include "timestamp.h"
+#include "fs/errors.h"
+#include "text/timestamp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<char[]> text(new char[size + 1]);

@@ -1,4 +1,4 @@
-#include "adler32.h"
+#include "archive/adler32.h"
 
 #include <zlib.h>
 

@@ -1,5 +1,5 @@
 // Processors without SSSE3 support here: zlib's form is used.
-#include "adler32.h"
+#include "archive/adler32.h"
 
 namespace vna::adler {
 

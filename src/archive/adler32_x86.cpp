@@ -8,7 +8,7 @@
 // scalar loop, and both sums are reduced modulo 65521 there.
 #include <immintrin.h>
 
-#include "adler32.h"
+#include "archive/adler32.h"
 
 namespace vna::adler {
 

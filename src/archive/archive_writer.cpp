@@ -1,12 +1,12 @@
-#include "archive_writer.h"
+#include "archive/archive_writer.h"
 
 #include <cstring>
 
-#include "calendar.h"
-#include "errors.h"
-#include "file_item.h"
-#include "format.h"
-#include "timestamp.h"
+#include "archive/format.h"
+#include "fs/errors.h"
+#include "fs/file_item.h"
+#include "text/calendar.h"
+#include "text/timestamp.h"
 
 namespace vna {
 

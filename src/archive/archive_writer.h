@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "compressed_writer.h"
-#include "file_path.h"
-#include "file_streams.h"
+#include "archive/compressed_writer.h"
+#include "fs/file_path.h"
+#include "fs/file_streams.h"
 
 namespace vna {
 

@@ -1,10 +1,10 @@
-#include "compressed_reader.h"
+#include "archive/compressed_reader.h"
 
 #include <cstring>
 #include <stdexcept>
 
-#include "adler32.h"
-#include "errors.h"
+#include "archive/adler32.h"
+#include "fs/errors.h"
 
 namespace vna {
 

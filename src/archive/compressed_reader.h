@@ -7,10 +7,10 @@
 
 #include <cstdint>
 
-#include "byte_range.h"
-#include "file_streams.h"
-#include "format.h"
-#include "stream_crc.h"
+#include "archive/format.h"
+#include "archive/stream_crc.h"
+#include "fs/byte_range.h"
+#include "fs/file_streams.h"
 
 namespace vna {
 

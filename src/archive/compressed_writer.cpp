@@ -1,9 +1,9 @@
-#include "compressed_writer.h"
+#include "archive/compressed_writer.h"
 
 #include <cstring>
 
-#include "adler32.h"
-#include "errors.h"
+#include "archive/adler32.h"
+#include "fs/errors.h"
 
 namespace vna {
 

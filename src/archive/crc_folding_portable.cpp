@@ -1,5 +1,5 @@
 // Processors without carry-less multiplication: the table form is used.
-#include "crc_folding.h"
+#include "archive/crc_folding.h"
 
 namespace vna::crc {
 

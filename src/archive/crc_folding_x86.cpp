@@ -6,7 +6,7 @@
 // L*(x^D mod P). The 128 bits left at the end are reduced with the table.
 #include <immintrin.h>
 
-#include "crc_folding.h"
+#include "archive/crc_folding.h"
 
 namespace vna::crc {
 

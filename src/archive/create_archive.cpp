@@ -1,15 +1,15 @@
-#include "create_archive.h"
+#include "archive/create_archive.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "errors.h"
-#include "file_item.h"
-#include "file_streams.h"
-#include "fs_ops.h"
+#include "archive/target_paths.h"
+#include "fs/errors.h"
+#include "fs/file_item.h"
+#include "fs/file_streams.h"
+#include "fs/fs_ops.h"
 #include "platform_api.h"
-#include "target_paths.h"
 
 namespace vna {
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "archive_writer.h"
-#include "file_path.h"
+#include "archive/archive_writer.h"
+#include "fs/file_path.h"
 
 namespace vna {
 

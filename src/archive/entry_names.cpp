@@ -1,8 +1,8 @@
-#include "entry_names.h"
+#include "archive/entry_names.h"
 
 #include <cstring>
 
-#include "file_path.h"
+#include "fs/file_path.h"
 
 namespace vna {
 

@@ -2,7 +2,7 @@
 // levels; neither is converted into the other here.
 #pragma once
 
-#include "stringy.h"
+#include "text/stringy.h"
 
 namespace vna {
 

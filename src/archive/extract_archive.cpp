@@ -1,18 +1,18 @@
-#include "extract_archive.h"
+#include "archive/extract_archive.h"
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include "compressed_reader.h"
-#include "entry_names.h"
-#include "errors.h"
-#include "file_item.h"
-#include "file_streams.h"
-#include "format.h"
-#include "fs_ops.h"
-#include "target_paths.h"
-#include "timestamp.h"
+#include "archive/compressed_reader.h"
+#include "archive/entry_names.h"
+#include "archive/format.h"
+#include "archive/target_paths.h"
+#include "fs/errors.h"
+#include "fs/file_item.h"
+#include "fs/file_streams.h"
+#include "fs/fs_ops.h"
+#include "text/timestamp.h"
 
 namespace vna {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "file_path.h"
+#include "fs/file_path.h"
 
 namespace vna {
 

@@ -1,4 +1,4 @@
-#include "fingerprint_set.h"
+#include "archive/fingerprint_set.h"
 
 namespace vna {
 

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "errors.h"
+#include "fs/errors.h"
 
 namespace vna::format {
 

@@ -1,6 +1,6 @@
-#include "stream_crc.h"
+#include "archive/stream_crc.h"
 
-#include "crc_folding.h"
+#include "archive/crc_folding.h"
 
 namespace vna {
 

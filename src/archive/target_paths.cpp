@@ -1,10 +1,10 @@
-#include "target_paths.h"
+#include "archive/target_paths.h"
 
 #include <cctype>
 #include <cstring>
 #include <vector>
 
-#include "fs_ops.h"
+#include "fs/fs_ops.h"
 #include "platform_api.h"
 
 namespace vna {

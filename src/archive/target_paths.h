@@ -6,8 +6,8 @@
 #include <string>
 #include <unordered_set>
 
-#include "fingerprint_set.h"
-#include "file_path.h"
+#include "archive/fingerprint_set.h"
+#include "fs/file_path.h"
 
 namespace vna {
 

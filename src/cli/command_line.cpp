@@ -1,13 +1,13 @@
-#include "command_line.h"
+#include "cli/command_line.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "create_archive.h"
-#include "errors.h"
-#include "extract_archive.h"
+#include "archive/create_archive.h"
+#include "archive/extract_archive.h"
+#include "fs/errors.h"
 #include "platform_api.h"
 
 namespace vna {

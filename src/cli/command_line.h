@@ -2,7 +2,7 @@
 // "-a" or "-x", every failure reported as its message plus the usage text.
 #pragma once
 
-#include "file_path.h"
+#include "fs/file_path.h"
 
 namespace vna {
 

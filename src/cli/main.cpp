@@ -1,4 +1,4 @@
 // vnarchive: "-a" packs a file or directory tree, "-x" unpacks an archive.
-#include "command_line.h"
+#include "cli/command_line.h"
 
 int main(int argc, char** argv) { return vna::runCommandLine(argc, argv); }

@@ -1,4 +1,4 @@
-#include "demangle.h"
+#include "fs/demangle.h"
 
 #include <cxxabi.h>
 

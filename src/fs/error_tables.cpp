@@ -1,8 +1,8 @@
-#include "error_tables.h"
+#include "fs/error_tables.h"
 
 #include <initializer_list>
 
-#include "errors.h"
+#include "fs/errors.h"
 
 namespace vna {
 

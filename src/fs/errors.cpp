@@ -1,4 +1,4 @@
-#include "errors.h"
+#include "fs/errors.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <string>
 #include <typeinfo>
 
-#include "demangle.h"
+#include "fs/demangle.h"
 
 namespace vna {
 

@@ -1,10 +1,10 @@
-#include "file_item.h"
+#include "fs/file_item.h"
 
 #include <cctype>
 #include <cstring>
 #include <ctime>
 
-#include "errors.h"
+#include "fs/errors.h"
 
 namespace vna {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "file_path.h"
+#include "fs/file_path.h"
 #include "platform_api.h"
 
 namespace vna {

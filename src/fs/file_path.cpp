@@ -1,4 +1,4 @@
-#include "file_path.h"
+#include "fs/file_path.h"
 
 #include <cstring>
 #include <vector>

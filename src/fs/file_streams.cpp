@@ -1,8 +1,8 @@
-#include "file_streams.h"
+#include "fs/file_streams.h"
 
-#include "error_tables.h"
-#include "errors.h"
-#include "file_item.h"
+#include "fs/error_tables.h"
+#include "fs/errors.h"
+#include "fs/file_item.h"
 
 namespace vna {
 

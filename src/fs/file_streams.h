@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "byte_range.h"
-#include "file_path.h"
+#include "fs/byte_range.h"
+#include "fs/file_path.h"
 #include "platform_api.h"
 
 namespace vna {

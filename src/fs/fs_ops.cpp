@@ -1,8 +1,8 @@
-#include "fs_ops.h"
+#include "fs/fs_ops.h"
 
-#include "error_tables.h"
-#include "errors.h"
-#include "file_item.h"
+#include "fs/error_tables.h"
+#include "fs/errors.h"
+#include "fs/file_item.h"
 #include "platform_api.h"
 
 namespace vna {

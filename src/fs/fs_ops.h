@@ -1,7 +1,7 @@
 // One-level file-system operations by path. None creates parents or recurses.
 #pragma once
 
-#include "file_path.h"
+#include "fs/file_path.h"
 
 namespace vna {
 

@@ -1,4 +1,4 @@
-#include "calendar.h"
+#include "text/calendar.h"
 
 namespace vna {
 

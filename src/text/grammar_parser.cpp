@@ -1,6 +1,6 @@
-#include "grammar_parser.h"
+#include "text/grammar_parser.h"
 
-#include "errors.h"
+#include "fs/errors.h"
 
 namespace vna {
 

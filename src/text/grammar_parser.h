@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "stacks.h"
+#include "text/stacks.h"
 
 namespace vna {
 

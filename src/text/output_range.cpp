@@ -1,8 +1,8 @@
-#include "output_range.h"
+#include "text/output_range.h"
 
 #include <cstring>
 
-#include "errors.h"
+#include "fs/errors.h"
 
 namespace vna {
 

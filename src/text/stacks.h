@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "errors.h"
+#include "fs/errors.h"
 
 namespace vna {
 

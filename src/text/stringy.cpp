@@ -1,8 +1,8 @@
-#include "stringy.h"
+#include "text/stringy.h"
 
 #include <cstring>
 
-#include "errors.h"
+#include "fs/errors.h"
 
 namespace vna {
 

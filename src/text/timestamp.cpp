@@ -1,8 +1,8 @@
-#include "timestamp.h"
+#include "text/timestamp.h"
 
 #include <cstring>
 
-#include "errors.h"
+#include "fs/errors.h"
 
 namespace vna {
 

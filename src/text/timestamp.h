@@ -3,9 +3,9 @@
 // family of forms.
 #pragma once
 
-#include "calendar.h"
-#include "grammar_parser.h"
-#include "output_range.h"
+#include "text/calendar.h"
+#include "text/grammar_parser.h"
+#include "text/output_range.h"
 
 namespace vna {
 

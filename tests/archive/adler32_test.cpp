@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "adler32.h"
+#include "archive/adler32.h"
 #include "archive_fixtures.h"
 
 namespace vna {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "compressed_writer.h"
-#include "file_streams.h"
+#include "archive/compressed_writer.h"
+#include "fs/file_streams.h"
 #include "sandbox.h"
 
 namespace vna::test {

@@ -5,11 +5,11 @@
 #include <map>
 #include <string>
 
+#include "archive/archive_writer.h"
+#include "archive/create_archive.h"
+#include "archive/extract_archive.h"
 #include "archive_fixtures.h"
-#include "archive_writer.h"
-#include "create_archive.h"
-#include "errors.h"
-#include "extract_archive.h"
+#include "fs/errors.h"
 #include "platform_api.h"
 
 namespace vna {

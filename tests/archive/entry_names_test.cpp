@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "entry_names.h"
-#include "target_paths.h"
+#include "archive/entry_names.h"
+#include "archive/target_paths.h"
 
 namespace vna {
 namespace {

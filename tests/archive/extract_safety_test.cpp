@@ -7,10 +7,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "archive/compressed_reader.h"
+#include "archive/extract_archive.h"
 #include "archive_fixtures.h"
-#include "compressed_reader.h"
-#include "errors.h"
-#include "extract_archive.h"
+#include "fs/errors.h"
 #include "platform_api.h"
 
 namespace vna {

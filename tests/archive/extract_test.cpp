@@ -3,10 +3,10 @@
 #include <map>
 #include <string>
 
+#include "archive/create_archive.h"
+#include "archive/extract_archive.h"
 #include "archive_fixtures.h"
-#include "create_archive.h"
-#include "errors.h"
-#include "extract_archive.h"
+#include "fs/errors.h"
 #include "platform_api.h"
 
 namespace vna {

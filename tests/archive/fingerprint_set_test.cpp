@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "fingerprint_set.h"
+#include "archive/fingerprint_set.h"
 
 namespace vna {
 namespace {

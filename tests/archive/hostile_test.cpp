@@ -7,10 +7,10 @@
 #include <string>
 #include <zlib.h>
 
+#include "archive/create_archive.h"
+#include "archive/extract_archive.h"
 #include "archive_fixtures.h"
-#include "create_archive.h"
-#include "errors.h"
-#include "extract_archive.h"
+#include "fs/errors.h"
 
 namespace vna {
 namespace {

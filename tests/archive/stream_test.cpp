@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "archive/compressed_reader.h"
+#include "archive/compressed_writer.h"
+#include "archive/crc_folding.h"
+#include "archive/stream_crc.h"
 #include "archive_fixtures.h"
-#include "compressed_reader.h"
-#include "compressed_writer.h"
-#include "errors.h"
-#include "crc_folding.h"
-#include "stream_crc.h"
+#include "fs/errors.h"
 
 namespace vna {
 namespace {

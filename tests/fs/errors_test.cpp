@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "errors.h"
+#include "fs/errors.h"
 
 namespace vna {
 namespace {

@@ -3,8 +3,8 @@
 #include <set>
 #include <string>
 
-#include "errors.h"
-#include "file_item.h"
+#include "fs/errors.h"
+#include "fs/file_item.h"
 #include "sandbox.h"
 
 namespace vna {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "file_path.h"
+#include "fs/file_path.h"
 
 namespace vna {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "errors.h"
-#include "file_streams.h"
+#include "fs/errors.h"
+#include "fs/file_streams.h"
 #include "sandbox.h"
 
 namespace vna {

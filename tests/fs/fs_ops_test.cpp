@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "error_tables.h"
-#include "errors.h"
-#include "fs_ops.h"
+#include "fs/error_tables.h"
+#include "fs/errors.h"
+#include "fs/fs_ops.h"
 #include "sandbox.h"
 
 namespace vna {

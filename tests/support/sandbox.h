@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "file_path.h"
+#include "fs/file_path.h"
 
 namespace vna::test {
 

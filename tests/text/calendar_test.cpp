@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "calendar.h"
+#include "text/calendar.h"
 
 namespace vna {
 namespace {

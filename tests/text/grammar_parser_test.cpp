@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "errors.h"
-#include "grammar_parser.h"
+#include "fs/errors.h"
+#include "text/grammar_parser.h"
 
 namespace vna {
 namespace {

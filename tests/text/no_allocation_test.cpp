@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "timestamp.h"
+#include "text/timestamp.h"
 
 namespace {
 long allocations = 0;

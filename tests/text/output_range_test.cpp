@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "errors.h"
-#include "output_range.h"
+#include "fs/errors.h"
+#include "text/output_range.h"
 
 namespace vna {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "errors.h"
-#include "stringy.h"
+#include "fs/errors.h"
+#include "text/stringy.h"
 
 namespace vna {
 namespace {

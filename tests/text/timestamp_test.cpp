@@ -5,8 +5,8 @@
 #include <random>
 #include <string>
 
-#include "errors.h"
-#include "timestamp.h"
+#include "fs/errors.h"
+#include "text/timestamp.h"
 
 namespace vna {
 namespace {
