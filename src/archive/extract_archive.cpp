@@ -71,8 +71,10 @@ class FilePlacer {
           uint32_t piece = remaining < kInflatePiece ? remaining : kInflatePiece;
           reader.read(ByteRange{buffer, buffer + piece});
           remaining -= piece;
-          // The OS is given at most 32 KiB per write, the unit the format's
-          // readers and writers have always used for file data.
+          // The OS is given at most 32 KiB per write: the unit in which the
+          // format's file data has always been written, so a slow or full
+          // disk fails within one chunk and no single call carries a huge
+          // count (which some network file systems refuse).
           for (uint32_t at = 0; at < piece; at += kDataBufferSize) {
             uint32_t chunk = piece - at < kDataBufferSize ? piece - at : kDataBufferSize;
             writer.write(ConstByteRange(buffer + at, buffer + at + chunk));
@@ -199,6 +201,11 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
     reader.read(ByteRange{sizeBytes, sizeBytes + 4});
     uint32_t size = format::decodeLittleEndian32(sizeBytes);
 
+    // Tree mode: archives of one file, and the top-level files of a directory
+    // archive, come before any directory entry and carry no path; a file
+    // entry met before the first directory entry therefore lands directly in
+    // the target under its last name component. From the first directory
+    // entry on, entries keep their whole relative path.
     Stringy base = entryBaseName(name);
     EntryTarget entry;
     if (base.empty()) {

@@ -35,9 +35,7 @@ uint32_t StreamCrc::updateBytewise(uint32_t value, const uint8_t* begin, const u
   return value;
 }
 
-namespace {
-
-uint32_t updateSliced(uint32_t v, const uint8_t* p, const uint8_t* end) {
+uint32_t StreamCrc::updateSliced(uint32_t v, const uint8_t* p, const uint8_t* end) {
   const CrcTables& tab = tables();
   // Slicing by eight: the state is folded with four bytes, and four more
   // bytes ride along, each through the table that shifts it into place.
@@ -48,13 +46,7 @@ uint32_t updateSliced(uint32_t v, const uint8_t* p, const uint8_t* end) {
         tab.t[4][a & 0xFF] ^ tab.t[3][p[4]] ^ tab.t[2][p[5]] ^ tab.t[1][p[6]] ^ tab.t[0][p[7]];
     p += 8;
   }
-  return StreamCrc::updateBytewise(v, p, end);
-}
-
-}  // namespace
-
-uint32_t StreamCrc::updateSlicedForTest(uint32_t value, const uint8_t* begin, const uint8_t* end) {
-  return updateSliced(value, begin, end);
+  return updateBytewise(v, p, end);
 }
 
 void StreamCrc::update(const uint8_t* begin, const uint8_t* end) {

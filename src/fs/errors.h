@@ -37,7 +37,9 @@ class DataOverflow : public DebuggableException {};
 class ParsingFailure : public DebuggableException {};
 class DataTooSmall : public DebuggableException {};
 
-// Carries an OS error code for diagnosis, or 0; nothing reads it.
+// Carries the Win32 code of the OS call that failed, or 0 where the failure
+// was found without one (the subclasses below). Creation reads it to tell a
+// sharing violation on the archive it is writing from other refusals.
 class FileIOError {
  public:
   explicit FileIOError(uint32_t code) : code_(code) {}

@@ -147,6 +147,11 @@ int64_t zoneBiasSeconds(DWORD code, const TIME_ZONE_INFORMATION& zone) {
   return 0;
 }
 
+// FAT stores local wall-clock times, and Windows turns them into a FILETIME
+// with the zone's bias as it is now, not as it was on that date: a file
+// written in summer and listed in winter comes out an hour off. This undoes
+// today's bias and applies the one in force at the file's own date, so the
+// archive holds the moment the file was really written.
 int64_t fatCorrectedMicroseconds(int64_t v, DWORD code, const TIME_ZONE_INFORMATION& zone) {
   int64_t bias = zoneBiasSeconds(code, zone);
   int64_t corrected = v - bias * 1000000;

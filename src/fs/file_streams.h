@@ -73,7 +73,9 @@ bool queryFileIdentity(const FilePath& path, FileIdentity& out);
 bool queryDirectoryIdentity(const FilePath& path, FileIdentity& out);
 
 // Positions are passed to the OS as signed 32-bit distances: no read or
-// write can start at this position or beyond (FileSeekError).
+// write can start at this position or beyond (FileSeekError). This is the
+// 2 GiB limit on every file archived and on the archive itself, on every
+// target, as the 32-bit Windows program has always had it.
 constexpr uint32_t kFirstUnreachablePosition = 0x80000000u;
 
 class FileReader {

@@ -60,7 +60,7 @@ TEST(StreamCrc, EveryFormAgreesOnLongRangesAtEveryAlignment) {
       uint32_t expected = StreamCrc::updateBytewise(start, begin, begin + length);
       prefixed.update(begin, begin + length);
       ASSERT_EQ(prefixed.value(), expected) << offset << "+" << length;
-      ASSERT_EQ(StreamCrc::updateSlicedForTest(0x12345678u, begin, begin + length), reference);
+      ASSERT_EQ(StreamCrc::updateSliced(0x12345678u, begin, begin + length), reference);
     }
   }
   EXPECT_EQ(crc::powerModPolynomial(32), 0x04C11DB7u);
