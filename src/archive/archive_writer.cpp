@@ -59,7 +59,7 @@ ArchiveWriter::Entry ArchiveWriter::writeEntry(const FilePath& path, const char*
     } catch (const FileIOError& error) {
       // The archive being written is held open for writing, so an open for
       // reading is refused with a sharing violation where sharing is enforced.
-      if (error.code() == ERROR_SHARING_VIOLATION && isArchive(path, nullptr)) {
+      if (error.isSharingViolation() && isArchive(path, nullptr)) {
         return Entry::IsTheArchive;
       }
       return Entry::Skipped;

@@ -46,25 +46,6 @@ bool holdsReservedDeviceName(const char* relative) {
   }
 }
 
-std::string resolvedPath(const FilePath& path) {
-  const char* text = path.text();
-  // Windows resolves "D:" to the drive's current directory; as a target it
-  // means the root (it is what "D:\" becomes once its separator is dropped).
-  std::string rootOfDrive;
-  if (platform::kWindowsPaths && path.length() == 2 && text[1] == ':') {
-    rootOfDrive = std::string(text) + "\\";
-    text = rootOfDrive.c_str();
-  }
-  char local[1024];
-  DWORD length = GetFullPathNameA(text, sizeof local, local, nullptr);
-  if (length == 0) return std::string();
-  if (length < sizeof local) return std::string(local, length);
-  std::vector<char> buffer(length + 1);
-  length = GetFullPathNameA(text, static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-  if (length == 0 || length >= buffer.size()) return std::string();
-  return std::string(buffer.data(), length);
-}
-
 TargetDirectory::TargetDirectory(const FilePath& directory)
     : path_(directory), resolved_(resolvedPath(directory)) {
   // A root keeps its separator ("/", "D:\"); any other directory loses it.

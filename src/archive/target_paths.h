@@ -17,11 +17,6 @@ bool isReservedDeviceName(const char* begin, const char* end);
 // True when a component of `relative` is a reserved device name.
 bool holdsReservedDeviceName(const char* relative);
 
-// Absolute, normalised form of `path` as the OS resolves it; empty when the
-// OS cannot say. A bare drive ("D:") is that drive's root, not its current
-// directory.
-std::string resolvedPath(const FilePath& path);
-
 // One entry's place: the path handed to the OS and its resolved form.
 struct EntryTarget {
   FilePath path;

@@ -32,39 +32,7 @@ bool isSwitch(const char* argument, char letter) {
          std::tolower(static_cast<unsigned char>(argument[1])) == letter;
 }
 
-// The root of the current directory: "D:" of a drive path, "\\server\share"
-// of a network path; empty when it has neither.
-std::string rootOf(const char* current) {
-  if (current[0] != '\0' && current[1] == ':') return std::string(current, 2);
-  if (isSeparator(current[0]) && isSeparator(current[1])) {
-    const char* p = current + 2;
-    while (*p != '\0' && !isSeparator(*p)) ++p;  // server
-    if (*p != '\0') ++p;
-    while (*p != '\0' && !isSeparator(*p)) ++p;  // share
-    return std::string(current, p);
-  }
-  return std::string();
-}
-
 }  // namespace
-
-bool isRootedPath(const char* argument, bool windowsRules) {
-  if (!windowsRules) return argument[0] == '/';
-  return (argument[0] != '\0' && argument[1] == ':') || isSeparator(argument[0]);
-}
-
-FilePath absolutePath(const char* argument, const FilePath& current, bool windowsRules) {
-  if (windowsRules) {
-    if (argument[0] != '\0' && argument[1] == ':') return FilePath(argument);
-    if (isSeparator(argument[0]) && isSeparator(argument[1])) return FilePath(argument);
-    if (isSeparator(argument[0])) {
-      return FilePath((rootOf(current.text()) + argument).c_str());
-    }
-  } else if (argument[0] == '/') {
-    return FilePath(argument);
-  }
-  return FilePath(current, argument);
-}
 
 int runCommandLine(int argc, const char* const* argv) {
   try {
@@ -72,11 +40,7 @@ int runCommandLine(int argc, const char* const* argv) {
     FilePath current;
     bool currentRead = false;
     auto absolute = [&](const char* argument) {
-      // A path rooted on the current drive needs the current directory too.
-      bool needsCurrent = !isRootedPath(argument, platform::kWindowsPaths) ||
-                          (platform::kWindowsPaths && argument[1] != ':' &&
-                           !(isSeparator(argument[0]) && isSeparator(argument[1])));
-      if (needsCurrent && !currentRead) {
+      if (needsCurrentDirectory(argument, platform::kWindowsPaths) && !currentRead) {
         current = currentDirectory();
         currentRead = true;
       }

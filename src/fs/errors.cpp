@@ -7,6 +7,7 @@
 #include <typeinfo>
 
 #include "fs/demangle.h"
+#include "platform_api.h"
 
 namespace vna {
 
@@ -19,6 +20,8 @@ char* copyText(const char* text) {
   return copy;
 }
 }  // namespace
+
+bool FileIOError::isSharingViolation() const { return code_ == ERROR_SHARING_VIOLATION; }
 
 ExceptionPL::ExceptionPL(const char* text) : text_(copyText(text)) {}
 ExceptionPL::ExceptionPL(const ExceptionPL& other) : text_(copyText(other.text_)) {}

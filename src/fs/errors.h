@@ -44,6 +44,8 @@ class FileIOError {
  public:
   explicit FileIOError(uint32_t code) : code_(code) {}
   uint32_t code() const { return code_; }
+  // Another program holds the file open without the sharing asked for.
+  bool isSharingViolation() const;
 
  private:
   uint32_t code_;

@@ -206,17 +206,9 @@ bool isOnFatVolume(const char* path) {
     }
     return answer == 1;
   }
-  if (isSeparator(path[0]) && isSeparator(path[1])) {
-    const char* server = path + 2;
-    const char* serverEnd = server;
-    while (*serverEnd != '\0' && !isSeparator(*serverEnd)) ++serverEnd;
-    if (*serverEnd == '\0') return false;
-    const char* share = serverEnd + 1;
-    const char* shareEnd = share;
-    while (*shareEnd != '\0' && !isSeparator(*shareEnd)) ++shareEnd;
-    if (static_cast<std::size_t>(shareEnd - path) >= 258) return false;
-    std::string root = "\\\\" + std::string(server, serverEnd) + "\\" +
-                       std::string(share, shareEnd) + "\\";
+  UncRoot unc;
+  if (parseUncRoot(path, unc) && unc.hasShare && unc.length < 258) {
+    std::string root = "\\\\" + unc.server + "\\" + unc.share + "\\";
     return askVolumeIsFat(root.c_str());
   }
   return false;

@@ -44,6 +44,78 @@ std::string FilePath::fileName() const {
   return separator == std::string::npos ? std::string() : text_.substr(separator + 1);
 }
 
+bool parseUncRoot(const char* path, UncRoot& out) {
+  if (!isSeparator(path[0]) || !isSeparator(path[1])) return false;
+  const char* server = path + 2;
+  const char* p = server;
+  while (*p != '\0' && !isSeparator(*p)) ++p;
+  out.server.assign(server, p);
+  out.hasShare = *p != '\0';
+  if (out.hasShare) {
+    const char* share = ++p;
+    while (*p != '\0' && !isSeparator(*p)) ++p;
+    out.share.assign(share, p);
+  } else {
+    out.share.clear();
+  }
+  out.length = static_cast<std::size_t>(p - path);
+  return true;
+}
+
+namespace {
+
+bool hasDrive(const char* path) { return path[0] != '\0' && path[1] == ':'; }
+
+// The root of the current directory: "D:" of a drive path, "\\server\share"
+// of a network path; empty when it has neither.
+std::string rootOf(const char* current) {
+  if (hasDrive(current)) return std::string(current, 2);
+  UncRoot unc;
+  if (parseUncRoot(current, unc)) return std::string(current, unc.length);
+  return std::string();
+}
+
+}  // namespace
+
+bool isRootedPath(const char* argument, bool windowsRules) {
+  if (!windowsRules) return argument[0] == '/';
+  return hasDrive(argument) || isSeparator(argument[0]);
+}
+
+bool needsCurrentDirectory(const char* argument, bool windowsRules) {
+  if (!isRootedPath(argument, windowsRules)) return true;
+  UncRoot unc;
+  return windowsRules && !hasDrive(argument) && !parseUncRoot(argument, unc);
+}
+
+FilePath absolutePath(const char* argument, const FilePath& current, bool windowsRules) {
+  if (!needsCurrentDirectory(argument, windowsRules)) return FilePath(argument);
+  if (isRootedPath(argument, windowsRules)) {
+    return FilePath((rootOf(current.text()) + argument).c_str());
+  }
+  return FilePath(current, argument);
+}
+
+std::string resolvedPath(const FilePath& path) {
+  const char* text = path.text();
+  // Windows resolves "D:" to the drive's current directory; as a path of
+  // this system it means the root (it is what "D:\" becomes once its
+  // separator is dropped).
+  std::string rootOfDrive;
+  if (platform::kWindowsPaths && path.length() == 2 && text[1] == ':') {
+    rootOfDrive = std::string(text) + "\\";
+    text = rootOfDrive.c_str();
+  }
+  char local[1024];
+  DWORD length = GetFullPathNameA(text, sizeof local, local, nullptr);
+  if (length == 0) return std::string();
+  if (length < sizeof local) return std::string(local, length);
+  std::vector<char> buffer(length + 1);
+  length = GetFullPathNameA(text, static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (length == 0 || length >= buffer.size()) return std::string();
+  return std::string(buffer.data(), length);
+}
+
 FilePath currentDirectory() {
   std::vector<char> buffer(platform::kPathBufferSize);
   DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());

@@ -1,44 +1,43 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "cli/command_line.h"
 
 namespace vna {
 namespace {
 
-TEST(AbsolutePath, WindowsRules) {
-  FilePath work("D:\\work");
-  FilePath root("D:\\");
-  FilePath share("\\\\srv\\share\\dir");
-  struct Case {
-    const char* argument;
-    const FilePath* current;
-    const char* expected;
-  } cases[] = {
-      {"data", &work, "D:\\work\\data"},
-      {"data\\", &work, "D:\\work\\data"},
-      {"data", &root, "D:\\data"},
-      {"", &work, "D:\\work"},
-      {"E:\\out\\", &work, "E:\\out"},
-      {"E:/out", &work, "E:/out"},
-      {"E:", &work, "E:"},
-      {"E:rel", &work, "E:rel"},
-      {"\\\\server\\share\\x", &work, "\\\\server\\share\\x"},
-      {"//server/share", &work, "//server/share"},
-      {"\\out", &work, "D:\\out"},
-      {"/out", &work, "D:/out"},
-      {"\\out", &share, "\\\\srv\\share\\out"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_STREQ(absolutePath(c.argument, *c.current, true).text(), c.expected) << c.argument;
-  }
+std::string usageAfter(const std::string& message) {
+  return message + "\nVNArchive usage:\n"
+         "  vnarchive.exe -a <source file or directory> <name of archive>\n"
+         "  vnarchive.exe -x <source archive> <target directory>\n";
 }
 
-TEST(AbsolutePath, PosixRules) {
-  FilePath work("/home/u");
-  EXPECT_STREQ(absolutePath("data", work, false).text(), "/home/u\\data");
-  EXPECT_STREQ(absolutePath("/tmp/x/", work, false).text(), "/tmp/x");
-  EXPECT_STREQ(absolutePath("D:\\x", work, false).text(), "/home/u\\D:\\x");
-  EXPECT_STREQ(absolutePath("", work, false).text(), "/home/u");
+TEST(CommandLine, FailuresPrintTheirMessageAndUsageAndReturnMinusOne) {
+  struct Case {
+    std::vector<const char*> argv;
+    std::string printed;
+  } cases[] = {
+      {{"vnarchive"}, usageAfter("Incorrect number of arguments.\n")},
+      {{"vnarchive", "-a", "x", "y", "z"}, usageAfter("Incorrect number of arguments.\n")},
+      {{"vnarchive", "-ax", "in", "out"},
+       usageAfter("Please choose '-a' for 'Archive' or '-x' for 'Extract'.\n")},
+      {{"vnarchive", "-X", "no such archive here", "out"},
+       usageAfter("Unable to open source location!\n")},
+  };
+  for (const Case& c : cases) {
+    testing::internal::CaptureStdout();
+    int status = runCommandLine(static_cast<int>(c.argv.size()), c.argv.data());
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, -1) << c.argv.size();
+    // A Windows console program writes CRLF; compare the lines alone.
+    std::string lines;
+    for (char ch : out) {
+      if (ch != '\r') lines += ch;
+    }
+    EXPECT_EQ(lines, c.printed);
+  }
 }
 
 }  // namespace

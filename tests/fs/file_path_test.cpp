@@ -57,5 +57,69 @@ TEST(FilePath, CurrentDirectoryIsAbsoluteWithoutTrailingSeparator) {
   EXPECT_FALSE(isSeparator(last));
 }
 
+TEST(AbsolutePath, WindowsRules) {
+  FilePath work("D:\\work");
+  FilePath root("D:\\");
+  FilePath share("\\\\srv\\share\\dir");
+  struct Case {
+    const char* argument;
+    const FilePath* current;
+    const char* expected;
+  } cases[] = {
+      {"data", &work, "D:\\work\\data"},
+      {"data\\", &work, "D:\\work\\data"},
+      {"data", &root, "D:\\data"},
+      {"", &work, "D:\\work"},
+      {"E:\\out\\", &work, "E:\\out"},
+      {"E:/out", &work, "E:/out"},
+      {"E:", &work, "E:"},
+      {"E:rel", &work, "E:rel"},
+      {"\\\\server\\share\\x", &work, "\\\\server\\share\\x"},
+      {"//server/share", &work, "//server/share"},
+      {"\\out", &work, "D:\\out"},
+      {"/out", &work, "D:/out"},
+      {"\\out", &share, "\\\\srv\\share\\out"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_STREQ(absolutePath(c.argument, *c.current, true).text(), c.expected) << c.argument;
+  }
+}
+
+TEST(AbsolutePath, PosixRules) {
+  FilePath work("/home/u");
+  EXPECT_STREQ(absolutePath("data", work, false).text(), "/home/u\\data");
+  EXPECT_STREQ(absolutePath("/tmp/x/", work, false).text(), "/tmp/x");
+  EXPECT_STREQ(absolutePath("D:\\x", work, false).text(), "/home/u\\D:\\x");
+  EXPECT_STREQ(absolutePath("", work, false).text(), "/home/u");
+}
+
+TEST(AbsolutePath, OnlyRelativeAndDriveRootedPathsNeedTheCurrentDirectory) {
+  struct Case {
+    const char* argument;
+    bool windowsRules;
+    bool needs;
+  } cases[] = {
+      {"data", true, true},        {"\\out", true, true},      {"/out", true, true},
+      {"D:\\x", true, false},      {"D:", true, false},         {"\\\\srv\\share", true, false},
+      {"data", false, true},       {"/tmp", false, false},      {"D:\\x", false, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(needsCurrentDirectory(c.argument, c.windowsRules), c.needs) << c.argument;
+  }
+}
+
+TEST(UncRoot, ServerAndShareWithEitherSeparator) {
+  UncRoot unc;
+  ASSERT_TRUE(parseUncRoot("\\\\srv/share\\dir", unc));
+  EXPECT_EQ(unc.server, "srv");
+  EXPECT_EQ(unc.share, "share");
+  EXPECT_TRUE(unc.hasShare);
+  EXPECT_EQ(unc.length, 11u);
+  ASSERT_TRUE(parseUncRoot("//srv", unc));
+  EXPECT_FALSE(unc.hasShare);
+  EXPECT_EQ(unc.length, 5u);
+  EXPECT_FALSE(parseUncRoot("\\srv", unc));
+}
+
 }  // namespace
 }  // namespace vna
