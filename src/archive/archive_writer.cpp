@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "archive/entry_record.h"
 #include "archive/format.h"
 #include "fs/errors.h"
 #include "fs/file_item.h"
@@ -16,13 +17,9 @@ namespace {
 constexpr int64_t kEarliestWritable = -62167219200LL * 1000000;
 constexpr int64_t kLatestWritable = 253402300799LL * 1000000;
 
-const uint8_t kEndRecord[2] = {format::kMarker, 0};
-
 // A read of a file's data into the stage is at least this long, unless the
 // file has less left: short pieces would cost calls.
 constexpr std::size_t kMinimumPiece = 16384;
-constexpr std::size_t kMaxRecordHeader =
-    1 + 1 + format::kMaxNameField + 1 + format::kMaxTimestampLength + 4;
 
 }  // namespace
 
@@ -40,63 +37,49 @@ bool ArchiveWriter::isArchive(const FilePath& path, const FileHandle* opened) co
 }
 
 ArchiveWriter::Entry ArchiveWriter::writeEntry(const FilePath& path, const char* name,
-                                               int64_t modificationTime) {
-  // The item is looked at afresh: a file through its opened handle (one
-  // look serves both the size and the reading), a directory by a lookup. An
-  // item that changed kind since it was listed is left out: a directory
-  // record cannot carry data, and a file record's name cannot end in a
-  // separator.
-  std::size_t nameLength = std::strlen(name);
-  const bool directory = nameLength > 0 && isSeparator(name[nameLength - 1]);
+                                               int64_t modificationTime, bool listedAsDirectory) {
+  // The item is looked at afresh and stored as what it is now: a file
+  // through its opened handle (one look serves both the size and the
+  // reading), a directory by a lookup. The listing's word only says which
+  // look to try first.
   FileHandle file;
-  uint64_t freshSize = 0;
-  if (directory) {
+  bool directory = false;
+  if (listedAsDirectory) {
     FileItem item;
-    if (!item.lookup(path) || !item.isDirectory()) return Entry::Skipped;
-  } else {
+    if (!item.lookup(path)) return Entry::Skipped;
+    directory = item.isDirectory();
+  }
+  if (!directory) {
     try {
       file.open(path);
     } catch (const FileIOError& error) {
       // The archive being written is held open for writing, so an open for
       // reading is refused with a sharing violation where sharing is enforced.
-      if (error.isSharingViolation() && isArchive(path, nullptr)) {
-        return Entry::IsTheArchive;
-      }
-      return Entry::Skipped;
+      if (error.isSharingViolation() && isArchive(path, nullptr)) return Entry::IsTheArchive;
+      FileItem item;
+      if (listedAsDirectory || !item.lookup(path) || !item.isDirectory()) return Entry::Skipped;
+      directory = true;  // a directory now, where a file was listed
     }
+  }
+  uint64_t freshSize = 0;
+  if (!directory) {
     if (isArchive(path, &file)) return Entry::IsTheArchive;
     freshSize = file.size64();
+    if (freshSize > format::kMaxFileSize) throw ArchiveWriterError();
   }
-
-  std::size_t nameField = nameLength + 1;
-  if (nameField > format::kMaxNameField) throw ArchiveWriterError();
 
   char text[format::kMaxTimestampLength];
   DateTime when = DateTime::fromMicroseconds(clampToWritableTime(modificationTime), 0);
   OutputRange out = writeTimestamp(OutputRange{text, text + sizeof text}, when);
   std::size_t textLength = static_cast<std::size_t>(out.next - text);
-  if (textLength > format::kMaxTimestampLength) throw ArchiveWriterError();
 
-  uint32_t size = 0;
-  if (!directory) {
-    if (freshSize > format::kMaxFileSize) throw ArchiveWriterError();
-    size = static_cast<uint32_t>(freshSize);
-  }
-
-  uint8_t header[kMaxRecordHeader];
-  uint8_t* p = header;
-  *p++ = format::kMarker;
-  *p++ = static_cast<uint8_t>(nameField);
-  std::memcpy(p, name, nameField);
-  p += nameField;
-  *p++ = static_cast<uint8_t>(textLength);
-  std::memcpy(p, text, textLength);
-  p += textLength;
-  format::encodeLittleEndian32(size, p);
-  p += 4;
-  write(ConstByteRange(header, p));
-  if (!directory && size > 0) copyData(file, size);
-  return Entry::Written;
+  uint32_t size = static_cast<uint32_t>(freshSize);
+  uint8_t header[record::kMaxHeaderLength];
+  write(ConstByteRange(header, header + record::encodeEntryHeader(name, directory, text, textLength,
+                                                                  size, header)));
+  if (directory) return Entry::WrittenDirectory;
+  if (size > 0) copyData(file, size);
+  return Entry::WrittenFile;
 }
 
 void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
@@ -130,7 +113,7 @@ void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
 }
 
 void ArchiveWriter::finishArchive() {
-  write(ConstByteRange(kEndRecord, kEndRecord + 2));
+  write(ConstByteRange(record::kEndRecord, record::kEndRecord + 2));
   finish();
 }
 

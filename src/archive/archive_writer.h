@@ -20,17 +20,21 @@ class ArchiveWriter : public CompressedStreamWriter {
     archiveKnown_ = true;
   }
 
-  enum class Entry { Written, IsTheArchive, Skipped };
-  // Writes one record for the item at `path`: `name` (a directory's ends in
-  // a separator), `modificationTime` in microseconds since 1970 UTC. The
-  // item is looked at afresh and nothing is written when it is the archive
-  // itself (IsTheArchive) or cannot be stored faithfully (Skipped): a file
-  // that cannot be opened (unreadable, held without read sharing, vanished)
-  // or an item that is no longer of the kind it was listed as.
-  // ArchiveWriterError for a name of more than 254 bytes, a file of
-  // 0xFFFFFFFF bytes or more, or a file that delivers fewer bytes than its
-  // size; the read errors of the file; the stream writer's errors.
-  Entry writeEntry(const FilePath& path, const char* name, int64_t modificationTime);
+  enum class Entry { WrittenFile, WrittenDirectory, IsTheArchive, Skipped };
+  // Writes one record for the item at `path`, stored under `name` (relative,
+  // "\" between levels, no trailing separator), `modificationTime` in
+  // microseconds since 1970 UTC. The item is looked at afresh and stored as
+  // what it is at that look (a directory's name gets its "\"); the listing's
+  // `listedAsDirectory` only picks the look tried first. Nothing is written
+  // when the item is the archive itself (IsTheArchive) or cannot be stored
+  // (Skipped): a file that cannot be opened (unreadable, held without read
+  // sharing, vanished), anything that is neither file nor directory now.
+  // ArchiveWriterError for a name of more than 254 bytes (a directory's
+  // "\" counted), a file of 0xFFFFFFFF bytes or more, or a file that
+  // delivers fewer bytes than its size; the read errors of the file; the
+  // stream writer's errors.
+  Entry writeEntry(const FilePath& path, const char* name, int64_t modificationTime,
+                   bool listedAsDirectory = false);
   // The end record, then the end of the stream.
   void finishArchive();
 

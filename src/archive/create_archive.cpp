@@ -48,8 +48,8 @@ void walk(ArchiveWriter& writer, const FilePath& directory, const std::string& p
       skipped = true;
       continue;
     }
+    std::string name = prefix + leaf;
     if (item.isFile()) {
-      std::string name = prefix + leaf;
       if (writer.writeEntry(item.path(), name.c_str(), item.modificationTime()) ==
           ArchiveWriter::Entry::Skipped) {
         skipped = true;
@@ -64,14 +64,12 @@ void walk(ArchiveWriter& writer, const FilePath& directory, const std::string& p
       skipped = true;
       continue;
     }
-    std::string name = prefix + leaf + "\\";
-    if (writer.writeEntry(item.path(), name.c_str(), item.modificationTime()) ==
-        ArchiveWriter::Entry::Skipped) {
-      skipped = true;
-      continue;
-    }
+    ArchiveWriter::Entry written =
+        writer.writeEntry(item.path(), name.c_str(), item.modificationTime(), true);
+    if (written == ArchiveWriter::Entry::Skipped) skipped = true;
+    if (written != ArchiveWriter::Entry::WrittenDirectory) continue;
     if (known) ancestors.push_back(identity);
-    walk(writer, item.path(), name, ancestors, skipped);
+    walk(writer, item.path(), name + "\\", ancestors, skipped);
     if (known) ancestors.pop_back();
   }
   if (entries.skippedEntries()) skipped = true;
@@ -93,7 +91,7 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
   // the current directory.
   std::string last = sourceArgument.fileName();
   FilePath source(sourceArgument.text());
-  if (last == "." || last == "..") {
+  if (isDotName(last.c_str())) {
     std::string resolved = resolvedPath(sourceArgument);
     if (!resolved.empty()) source = FilePath(resolved.c_str());
   }

@@ -6,6 +6,7 @@
 
 #include "archive/compressed_reader.h"
 #include "archive/entry_names.h"
+#include "archive/entry_record.h"
 #include "archive/format.h"
 #include "archive/target_paths.h"
 #include "fs/errors.h"
@@ -23,12 +24,6 @@ constexpr uint32_t kDataBufferSize = 32768;
 // chunks of kDataBufferSize: zlib copies the last 32 KiB of each call's
 // output into its window, which for 32 KiB calls is all of it.
 constexpr uint32_t kInflatePiece = 32 * kDataBufferSize;
-
-uint8_t readByte(CompressedStreamReader& reader) {
-  uint8_t byte;
-  reader.read(ByteRange{&byte, &byte + 1});
-  return byte;
-}
 
 void skipData(CompressedStreamReader& reader, uint8_t* buffer, uint32_t& remaining) {
   while (remaining > 0) {
@@ -176,30 +171,21 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
   FilePlacer placer(destination, file);
   bool treeMode = false;
   unsigned failures = 0;
-  char name[format::kMaxNameField + 1];
   std::unique_ptr<uint8_t[]> piece(new uint8_t[kInflatePiece]);
   uint8_t* data = piece.get();
   TimestampCheck lastTimestamp;
+  record::EntryFields fields;
 
   for (;;) {
-    if (readByte(reader) != format::kMarker) throw FormatError();
-    uint8_t nameLength = readByte(reader);
-    if (nameLength == 0) {
+    if (!record::readEntryFields(reader, fields)) {
       if (reader.finishAtEnd() && reader.checkValue() == reader.storedCheckValue()) {
         return failures;
       }
       throw FormatError();
     }
-    reader.read(ByteRange{reinterpret_cast<uint8_t*>(name),
-                          reinterpret_cast<uint8_t*>(name) + nameLength});
-    name[nameLength] = '\0';
-    uint8_t timestampLength = readByte(reader);
-    if (timestampLength == 0) throw FormatError();
-    reader.read(ByteRange{data, data + timestampLength});
-    lastTimestamp.check(data, timestampLength);
-    uint8_t sizeBytes[4];
-    reader.read(ByteRange{sizeBytes, sizeBytes + 4});
-    uint32_t size = format::decodeLittleEndian32(sizeBytes);
+    lastTimestamp.check(fields.timestamp, fields.timestampLength);
+    const char* name = fields.name;
+    uint32_t size = fields.size;
 
     // Tree mode: archives of one file, and the top-level files of a directory
     // archive, come before any directory entry and carry no path; a file

@@ -1,10 +1,7 @@
 // The archive format, shared by writer and reader: a 12-byte header (magic,
 // filler byte, CRC-32/BZIP2 check value most significant byte first), then
-// one zlib stream of entry records closed by the end record.
-//
-// Entry record: '_', name length L (1..255, the NUL counted), name + NUL,
-// timestamp length T (1..255), timestamp text, size (4 bytes, least
-// significant first), data. End record: '_', 0.
+// one zlib stream of entry records closed by the end record. The records
+// themselves are laid out, encoded and decoded in entry_record.h.
 #pragma once
 
 #include <cstddef>

@@ -10,10 +10,6 @@ namespace vna {
 
 namespace {
 
-bool isDotName(const char* name) {
-  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-}
-
 // Per drive letter: 0 not yet asked, 1 FAT, 2 not FAT.
 unsigned char fatAnswers[26];
 
@@ -30,6 +26,10 @@ bool askVolumeIsFat(const char* root) {
 }
 
 }  // namespace
+
+bool isDotName(const char* name) {
+  return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
 
 FileItem::FileItem(const FilePath& path) {
   if (!lookup(path)) throw FileItemError();

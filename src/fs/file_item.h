@@ -39,6 +39,9 @@ class FileItem {
   bool found_ = false;
 };
 
+// "." or "..", the names a listing gives its directory and its parent.
+bool isDotName(const char* name);
+
 // Walks one directory ("dir\*.*"), "." and ".." included, in the OS's order.
 class DirectoryIterator {
  public:

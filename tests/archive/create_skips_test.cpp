@@ -31,25 +31,28 @@ std::string create(const FilePath& source, const FilePath& archive) {
   }
 }
 
-TEST(CreateSkips, ItemThatChangedKindSinceItsListingIsLeftOut) {
+TEST(CreateSkips, ItemThatChangedKindSinceItsListingIsStoredAsWhatItIs) {
   Sandbox box;
   test::makeDirectory(box.path("was_a_file"));
   test::writeFile(box.path("was_a_dir"), "now a file");
   {
     WritableFileHandle file(box.path("a.vna"));
     ArchiveWriter writer(file);
-    // Listed as a file, a directory now; listed as a directory, a file now.
-    EXPECT_EQ(writer.writeEntry(box.path("was_a_file"), "was_a_file", 0),
+    // Stored as what each is at the fresh look, whatever the listing said.
+    EXPECT_EQ(writer.writeEntry(box.path("was_a_file"), "was_a_file", 0, false),
+              ArchiveWriter::Entry::WrittenDirectory);
+    EXPECT_EQ(writer.writeEntry(box.path("was_a_dir"), "was_a_dir", 0, true),
+              ArchiveWriter::Entry::WrittenFile);
+    EXPECT_EQ(writer.writeEntry(box.path("vanished"), "vanished", 0, false),
               ArchiveWriter::Entry::Skipped);
-    EXPECT_EQ(writer.writeEntry(box.path("was_a_dir"), "was_a_dir\\", 0),
+    EXPECT_EQ(writer.writeEntry(box.path("vanished"), "vanished", 0, true),
               ArchiveWriter::Entry::Skipped);
-    EXPECT_EQ(writer.writeEntry(box.path("vanished"), "vanished", 0), ArchiveWriter::Entry::Skipped);
-    EXPECT_EQ(writer.writeEntry(box.path("was_a_dir"), "kept", 0), ArchiveWriter::Entry::Written);
     writer.finishArchive();
     file.close();
   }
   extractArchive(box.path("a.vna"), box.path("out"));
-  EXPECT_EQ(test::snapshot(box.path("out")), (Tree{{"kept", "now a file"}}));
+  EXPECT_EQ(test::snapshot(box.path("out")),
+            (Tree{{"was_a_file/", ""}, {"was_a_dir", "now a file"}}));
 }
 
 TEST(CreateSkips, FileHeldWithoutReadSharingIsLeftOutWhereSharingIsEnforced) {
