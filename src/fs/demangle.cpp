@@ -9,6 +9,9 @@
 namespace vna {
 
 const char* readableClassName(const std::type_info& type) {
+  // Kept for the life of the process because what() hands out a pointer
+  // that must stay valid after the exception object is gone; it holds one
+  // entry per error class that was ever described, a handful at most.
   static std::map<std::string, std::string> names;
   std::string key = type.name();
   auto found = names.find(key);

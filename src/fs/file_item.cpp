@@ -10,7 +10,9 @@ namespace vna {
 
 namespace {
 
-// Per drive letter: 0 not yet asked, 1 FAT, 2 not FAT.
+// Per drive letter: 0 not yet asked, 1 FAT, 2 not FAT. Process-wide by the
+// system's rule that each drive's file system is asked once per run: a
+// volume does not change its kind while the program walks it.
 unsigned char fatAnswers[26];
 
 bool askVolumeIsFat(const char* root) {
@@ -182,6 +184,8 @@ int64_t fileTimeToMicroseconds(FILETIME time, bool onFat) {
 }
 
 ZoneInformation timeZoneInformation() {
+  // Read once per process, by the system's rule: every time of one run is
+  // corrected with the same zone, even if the machine's zone changes midway.
   static TIME_ZONE_INFORMATION record;
   static DWORD code = GetTimeZoneInformation(&record);
   return ZoneInformation{code, record};

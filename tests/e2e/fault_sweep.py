@@ -12,9 +12,8 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 
-from e2e_support import USAGE, snapshot
+from e2e_support import USAGE, require, run_program, snapshot, work_dir
 
 MESSAGES = [
     "Unknown exception.",
@@ -31,12 +30,7 @@ CODES = [112, 5, 2, 32, 30]
 def run(program, args, cwd, env_extra=None):
     env = dict(os.environ)
     env.update(env_extra or {})
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.call([program] + args, cwd=cwd, stdout=out, stderr=err, env=env,
-                               stdin=subprocess.DEVNULL, timeout=60)
-        out.seek(0)
-        err.seek(0)
-        return code, out.read().decode("latin-1"), err.read().decode("latin-1")
+    return run_program([program] + args, cwd, env, timeout=60)
 
 
 def message_of(result):
@@ -65,7 +59,7 @@ class Sweep:
     def calls(self, args):
         report = os.path.join(self.work, "calls.txt")
         result = run(self.faulty, args, self.work, {"VNA_FAULT_REPORT": report})
-        assert result[0] == 0, result
+        require(result[0] == 0, "the counting run failed: %r" % (result,))
         with open(report) as fh:
             return int(fh.read())
 
@@ -105,7 +99,8 @@ class Sweep:
 
     def sweep_extract(self, source_tree):
         archive = os.path.join(self.work, "good.vna")
-        assert run(self.normal, ["-a", "src", "good.vna"], self.work)[0] == 0
+        require(run(self.normal, ["-a", "src", "good.vna"], self.work)[0] == 0,
+                "the archive for the extraction sweep could not be made")
         total = self.calls(["-x", "good.vna", "t0"])
         shutil.rmtree(os.path.join(self.work, "t0"))
         outside = snapshot(self.work)
@@ -167,7 +162,8 @@ def full_disk(normal, work):
         os.remove(os.path.join(small, "a.vna"))
         with open(os.path.join(big, "2-small.txt"), "wb") as fh:
             fh.write(b"fits")
-        assert run(normal, ["-a", "big", "big.vna"], work)[0] == 0
+        require(run(normal, ["-a", "big", "big.vna"], work)[0] == 0,
+                "the large archive could not be made")
         result = run(normal, ["-x", "big.vna", os.path.join(small, "t")], work)
         if message_of(result) != "Some files could not be extracted.\n":
             problems.append("full disk -x: %r" % (result,))
@@ -185,8 +181,7 @@ def main():
     parser.add_argument("--faulty", required=True)
     parser.add_argument("--normal", required=True)
     args = parser.parse_args()
-    base = "/dev/shm" if os.path.isdir("/dev/shm") else None
-    work = tempfile.mkdtemp(prefix="vna-faults-", dir=base)
+    work = work_dir("vna-faults-")
     try:
         sweep = Sweep(os.path.abspath(args.faulty), os.path.abspath(args.normal), work)
         source_tree = make_source(work)

@@ -6,7 +6,8 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
+
+from e2e_support import work_dir
 
 
 def fail(message):
@@ -19,8 +20,7 @@ def main():
     parser.add_argument("--build-dir", required=True)
     parser.add_argument("--cmake", default="cmake")
     args = parser.parse_args()
-    base = "/dev/shm" if os.path.isdir("/dev/shm") else None
-    prefix = tempfile.mkdtemp(prefix="vna-install-", dir=base)
+    prefix = work_dir("vna-install-")
     try:
         subprocess.run([args.cmake, "--install", args.build_dir, "--prefix", prefix],
                        check=True, stdout=subprocess.DEVNULL)

@@ -13,10 +13,9 @@ import shutil
 import stat
 import subprocess
 import sys
-import tempfile
 import unittest
 
-from e2e_support import USAGE, snapshot
+from e2e_support import USAGE, run_program, snapshot, work_dir
 import zlib
 
 PROGRAM = None
@@ -26,7 +25,7 @@ WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", 
 
 
 
-def expected_output(message, pl=True):
+def expected_output(message):
     """What a failure prints: message, "\\n", usage (CRLF on Windows)."""
     text = message + "\n" + USAGE
     return text.replace("\n", "\r\n") if RUNNER == "wine" else text
@@ -45,14 +44,7 @@ def run(args, cwd, program=None, runner=None):
     if runner == "wine":
         # The project's launcher picks the loader (32- or 64-bit) and prefix.
         command = [WINE_RUN, "--direct"] + command
-    # Output goes through files: Wine's services inherit pipes and stall.
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.call(command, cwd=cwd, stdout=out, stderr=err,
-                               stdin=subprocess.DEVNULL, env=env, timeout=600)
-        out.seek(0)
-        err.seek(0)
-        stdout = out.read().decode("latin-1")
-        stderr = err.read().decode("latin-1")
+    code, stdout, stderr = run_program(command, cwd, env)
     if runner == "wine":
         # Wine's own loader notes are not the program's output.
         stderr = "".join(l for l in stderr.splitlines(True) if not l.startswith("wine:"))
@@ -127,8 +119,7 @@ def copy_real_files(source, target, limit, windows_safe):
 
 class Base(unittest.TestCase):
     def setUp(self):
-        base = "/dev/shm" if os.path.isdir("/dev/shm") else None
-        self.dir = tempfile.mkdtemp(prefix="vna-e2e-", dir=base)
+        self.dir = work_dir("vna-e2e-")
 
     def tearDown(self):
         def unprotect(func, path, _):

@@ -11,7 +11,7 @@ import sys
 import tempfile
 import unittest
 
-from e2e_support import USAGE
+from e2e_support import USAGE, work_dir
 
 PROGRAM = None
 MEASURE = None
@@ -34,7 +34,7 @@ def measured(args, cwd):
 
 class Scale(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="vna-scale-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+        self.dir = work_dir("vna-scale-")
 
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)

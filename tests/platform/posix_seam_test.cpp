@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -129,6 +130,55 @@ TEST(PosixSeam, VolumesAreNeverFat) {
   DWORD flags = 0;
   ASSERT_TRUE(GetVolumeInformationA("/", nullptr, 0, nullptr, nullptr, &flags, name, sizeof name));
   EXPECT_NE(std::string(name).substr(0, 3), "FAT");
+}
+
+// Lists `directory` up to the entry `name`, which the listing then holds.
+HANDLE listUpTo(const FilePath& directory, const char* name) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((std::string(directory.text()) + "\\*.*").c_str(), &data);
+  while (find != INVALID_HANDLE_VALUE && std::string(data.cFileName) != name) {
+    if (!FindNextFileA(find, &data)) {
+      FindClose(find);
+      return INVALID_HANDLE_VALUE;
+    }
+  }
+  return find;
+}
+
+std::string readThroughSeam(const FilePath& path) {
+  HANDLE file = CreateFileA(path.text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "(no open)";
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  if (!bytes.empty()) ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  return bytes.substr(0, read);
+}
+
+TEST(PosixSeam, ChangesByAnotherProcessAfterTheListingAreReadAsDocumented) {
+  Sandbox box;
+  writeFile(box.path("replaced.txt"), "as listed");
+  writeFile(box.path("rewritten.txt"), "as listed");
+  struct Case {
+    const char* name;
+    const char* change;  // run by another process, in the sandbox
+    const char* read;
+  } cases[] = {
+      {"replaced.txt", "printf 'a new file' > new.tmp && mv new.tmp replaced.txt", "as listed"},
+      {"rewritten.txt", "printf 'rewritten in place' > rewritten.txt", "rewritten"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HANDLE find = listUpTo(box.root(), c.name);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    std::string command = "cd '" + native(box.root()) + "' && " + c.change;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(readThroughSeam(box.path(c.name)), c.read);
+    FindClose(find);
+    // Once the listing has moved on, the open sees the file as it is.
+    EXPECT_NE(readThroughSeam(box.path(c.name)), "as listed");
+  }
 }
 
 TEST(PosixSeam, SymbolicLinksActLikeReparsePoints) {

@@ -1,48 +1,59 @@
+// Built on the C++ standard library's <filesystem>, never on the OS seam
+// that the tests check: a fault in the seam's listing, reading or removal
+// cannot hide itself behind a helper that uses the same seam.
 #include "sandbox.h"
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
-#include <vector>
+#include <system_error>
 
 #include "platform_api.h"
 
 namespace vna::test {
 
+namespace fs = std::filesystem;
+
 namespace {
+
+// The system's paths join with "\"; on POSIX that is an ordinary character
+// to the standard library, so it becomes "/" here.
+fs::path native(const FilePath& path) {
+  std::string text = path.text();
+  if (!platform::kWindowsPaths) {
+    for (char& c : text) {
+      if (c == '\\') c = '/';
+    }
+  }
+  return fs::path(text);
+}
 
 std::string temporaryBase() {
   if (platform::kWindowsPaths) {
     const char* temp = std::getenv("TEMP");
     return temp != nullptr ? temp : "C:\\";
   }
-  DWORD shm = GetFileAttributesA("/dev/shm");
-  if (shm != INVALID_FILE_ATTRIBUTES && (shm & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-      (shm & FILE_ATTRIBUTE_READONLY) == 0) {
-    return "/dev/shm";
-  }
-  return "/tmp";
+  std::error_code error;
+  return fs::is_directory("/dev/shm", error) ? "/dev/shm" : "/tmp";
 }
 
-void collect(const FilePath& directory, const std::string& prefix,
+void collect(const fs::path& directory, const std::string& prefix,
              std::map<std::string, std::string>& out) {
-  WIN32_FIND_DATAA data;
-  std::string pattern = std::string(directory.text()) + "\\*.*";
-  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string name = data.cFileName;
-    if (name == "." || name == "..") continue;
-    FilePath child(directory, name.c_str());
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(directory, error)) {
+    std::string name = entry.path().filename().string();
+    if (entry.is_directory(error)) {
       out[prefix + name + "/"] = "";
-      collect(child, prefix + name + "/", out);
+      // A link to a directory is shown but not walked: it may lead back up.
+      if (!entry.is_symlink(error)) collect(entry.path(), prefix + name + "/", out);
     } else {
-      out[prefix + name] = readFile(child);
+      std::ifstream in(entry.path(), std::ios::binary);
+      out[prefix + name] = std::string(std::istreambuf_iterator<char>(in), {});
     }
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
+  }
 }
 
 }  // namespace
@@ -59,90 +70,63 @@ Sandbox::Sandbox() {
 Sandbox::~Sandbox() { removeTree(root_); }
 
 void writeFile(const FilePath& path, const std::string& bytes) {
-  HANDLE file = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    throw std::runtime_error("cannot create " + std::string(path.text()) + ": " +
-                             std::to_string(GetLastError()));
-  }
-  DWORD written = 0;
-  BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()),
-                                       &written, nullptr);
-  CloseHandle(file);
-  if (!ok || (!bytes.empty() && written != bytes.size())) {
-    throw std::runtime_error("cannot write " + std::string(path.text()));
-  }
+  std::ofstream out(native(path), std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + std::string(path.text()));
 }
 
 std::string readFile(const FilePath& path) {
-  HANDLE file = CreateFileA(path.text(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    throw std::runtime_error("cannot open " + std::string(path.text()));
-  }
-  std::string result;
-  std::vector<char> buffer(65536);
-  for (;;) {
-    DWORD read = 0;
-    if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) ||
-        read == 0) {
-      break;
-    }
-    result.append(buffer.data(), read);
-  }
-  CloseHandle(file);
-  return result;
+  std::ifstream in(native(path), std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open " + std::string(path.text()));
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool exists(const FilePath& path) { return GetFileAttributesA(path.text()) != INVALID_FILE_ATTRIBUTES; }
+bool exists(const FilePath& path) {
+  std::error_code error;
+  return fs::symlink_status(native(path), error).type() != fs::file_type::not_found &&
+         !error;
+}
 
 bool isDirectory(const FilePath& path) {
-  DWORD attributes = GetFileAttributesA(path.text());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  std::error_code error;
+  return fs::is_directory(native(path), error);
 }
 
 void makeDirectory(const FilePath& path) {
-  if (!CreateDirectoryA(path.text(), nullptr) && !isDirectory(path)) {
-    throw std::runtime_error("cannot make " + std::string(path.text()));
-  }
+  std::error_code error;
+  fs::create_directory(native(path), error);
+  if (!isDirectory(path)) throw std::runtime_error("cannot make " + std::string(path.text()));
 }
 
 void setReadOnly(const FilePath& path, bool readOnly) {
-  DWORD attributes = GetFileAttributesA(path.text());
-  DWORD wanted = readOnly ? (attributes | FILE_ATTRIBUTE_READONLY)
-                          : (attributes & ~FILE_ATTRIBUTE_READONLY);
-  if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
-  SetFileAttributesA(path.text(), wanted);
+  const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  std::error_code error;
+  fs::permissions(native(path), readOnly ? write : fs::perms::owner_write,
+                  readOnly ? fs::perm_options::remove : fs::perm_options::add, error);
 }
 
 void removeTree(const FilePath& path) {
-  DWORD attributes = GetFileAttributesA(path.text());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    setReadOnly(path, false);
-    DeleteFileA(path.text());
-    return;
-  }
-  WIN32_FIND_DATAA data;
-  std::string pattern = std::string(path.text()) + "\\*.*";
-  std::vector<std::string> names;
-  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      if (std::strcmp(data.cFileName, ".") != 0 && std::strcmp(data.cFileName, "..") != 0) {
-        names.push_back(data.cFileName);
+  fs::path root = native(path);
+  std::error_code error;
+  // Read-only files and folders are made writable first, as Windows will
+  // not delete them; links are removed, never followed.
+  if (fs::is_directory(fs::symlink_status(root, error))) {
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+         it.increment(error)) {
+      if (!it->is_symlink(error)) {
+        fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, error);
       }
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
+    }
   }
-  for (const std::string& name : names) removeTree(FilePath(path, name.c_str()));
-  setReadOnly(path, false);
-  RemoveDirectoryA(path.text());
+  error.clear();
+  fs::permissions(root, fs::perms::owner_write, fs::perm_options::add, error);
+  fs::remove_all(root, error);
 }
 
 std::map<std::string, std::string> snapshot(const FilePath& directory) {
   std::map<std::string, std::string> out;
-  collect(directory, "", out);
+  collect(native(directory), "", out);
   return out;
 }
 

@@ -1,6 +1,6 @@
 // Test support: a fresh directory per test, removed afterwards, and small
-// file helpers that go straight to the OS seam (not through the code under
-// test).
+// file helpers built on the standard library's <filesystem>, never on the
+// OS seam under test. Paths are the system's own FilePath texts.
 #pragma once
 
 #include <cstdint>

@@ -17,7 +17,7 @@
 using vna::platform::posix::FindObject;
 using vna::platform::posix::HandleKind;
 using vna::platform::posix::HandleObject;
-using vna::platform::posix::dropListedFiles;
+using vna::platform::posix::beginChange;
 using vna::platform::posix::injectFault;
 using vna::platform::posix::registerListing;
 using vna::platform::posix::statListedEntry;
@@ -202,8 +202,7 @@ DWORD GetFileAttributesA(LPCSTR path) {
 }
 
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
-  if (injectFault()) return FALSE;
-  dropListedFiles();
+  if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
   struct stat st;
   if (lstat(native.c_str(), &st) != 0) {
@@ -227,8 +226,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
 }
 
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
-  if (injectFault()) return FALSE;
-  dropListedFiles();
+  if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
   if (mkdir(native.c_str(), 0777) != 0) {
     int error = errno;
@@ -240,8 +238,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
 }
 
 BOOL RemoveDirectoryA(LPCSTR path) {
-  if (injectFault()) return FALSE;
-  dropListedFiles();
+  if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
   if (rmdir(native.c_str()) != 0) {
     int error = errno;
@@ -253,8 +250,7 @@ BOOL RemoveDirectoryA(LPCSTR path) {
 }
 
 BOOL DeleteFileA(LPCSTR path) {
-  if (injectFault()) return FALSE;
-  dropListedFiles();
+  if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
   struct stat st;
   // Windows will not delete a read-only file; keep that rule here. A link
@@ -271,8 +267,7 @@ BOOL DeleteFileA(LPCSTR path) {
 }
 
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
-  if (injectFault()) return FALSE;
-  dropListedFiles();
+  if (!beginChange()) return FALSE;
   std::string from = nativePath(existing);
   std::string to = nativePath(target);
   struct stat st;

@@ -9,7 +9,7 @@
 #include "posix_internal.h"
 
 using vna::platform::posix::adoptListedFile;
-using vna::platform::posix::dropListedFiles;
+using vna::platform::posix::beginChange;
 using vna::platform::posix::FileObject;
 using vna::platform::posix::HandleKind;
 using vna::platform::posix::HandleObject;
@@ -25,6 +25,18 @@ FileObject* fileObject(HANDLE handle) {
   return object->kind == HandleKind::File ? static_cast<FileObject*>(object) : nullptr;
 }
 
+// The status of an open file: what the open saw for a file opened only for
+// reading (the system reads a file's size as of its opening), asked again
+// for one open for writing, which may have grown. Null, with the error set,
+// when it cannot be had.
+const struct stat* currentInfo(FileObject* file) {
+  if (file->writable && fstat(file->fd, &file->info) != 0) {
+    SetLastError(vna::platform::win32CodeForErrno(errno));
+    return nullptr;
+  }
+  return &file->info;
+}
+
 HANDLE fail(DWORD code) {
   SetLastError(code);
   return INVALID_HANDLE_VALUE;
@@ -34,13 +46,15 @@ HANDLE fail(DWORD code) {
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIBUTES,
                    DWORD disposition, DWORD flags, HANDLE /*templateFile*/) {
-  if (injectFault()) return INVALID_HANDLE_VALUE;
+  const bool writing = (access & GENERIC_WRITE) != 0;
+  if ((writing || disposition != OPEN_EXISTING) ? !beginChange() : injectFault()) {
+    return INVALID_HANDLE_VALUE;
+  }
   std::string native = nativePath(path);
   if (native.empty()) return fail(ERROR_PATH_NOT_FOUND);
   if (disposition != CREATE_ALWAYS && disposition != OPEN_EXISTING && disposition != CREATE_NEW) {
     return fail(ERROR_INVALID_PARAMETER);
   }
-  const bool writing = (access & GENERIC_WRITE) != 0;
   struct stat st;
   if (disposition == OPEN_EXISTING && access == GENERIC_READ) {
     // The file the walk has just listed is already open.
@@ -49,8 +63,6 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
       SetLastError(ERROR_SUCCESS);
       return new FileObject(fd, false, st);
     }
-  } else if (writing) {
-    dropListedFiles();
   }
   // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused
   // below. It has no effect on regular files.
@@ -61,7 +73,6 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
     oflags |= writing ? O_RDWR : O_RDONLY;
   }
   if (disposition == CREATE_NEW) {
-    dropListedFiles();
     // O_EXCL also refuses a symbolic link, dangling or not, as Windows
     // refuses a reparse point that stands at the name.
     int fd = open(native.c_str(), oflags | O_CREAT | O_EXCL, 0666);
@@ -213,11 +224,9 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
     SetLastError(ERROR_INVALID_HANDLE);
     return INVALID_FILE_SIZE;
   }
-  if (file->writable && fstat(file->fd, &file->info) != 0) {
-    SetLastError(vna::platform::win32CodeForErrno(errno));
-    return INVALID_FILE_SIZE;
-  }
-  unsigned long long size = static_cast<unsigned long long>(file->info.st_size);
+  const struct stat* info = currentInfo(file);
+  if (info == nullptr) return INVALID_FILE_SIZE;
+  unsigned long long size = static_cast<unsigned long long>(info->st_size);
   if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size >> 32);
   SetLastError(ERROR_SUCCESS);
   return static_cast<DWORD>(size);
@@ -230,11 +239,9 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (file->writable && fstat(file->fd, &file->info) != 0) {
-    SetLastError(vna::platform::win32CodeForErrno(errno));
-    return FALSE;
-  }
-  const struct stat& st = file->info;
+  const struct stat* current = currentInfo(file);
+  if (current == nullptr) return FALSE;
+  const struct stat& st = *current;
   *info = BY_HANDLE_FILE_INFORMATION{};
   info->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
   info->ftLastWriteTime =

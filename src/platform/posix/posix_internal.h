@@ -31,9 +31,13 @@ void releaseHeldFile(FindObject* find);
 // The descriptor held for exactly this native path, handed over with its
 // status; -1 when none is held.
 int adoptListedFile(const std::string& native, struct stat& st);
-// Closes every held descriptor: called by whatever changes the file system,
-// so that no stale open survives a delete, replace or attribute change.
-void dropListedFiles();
+// The prologue of every call that changes the file system (a create or open
+// for writing, an attribute change, making or removing a directory, a
+// delete, a move): counts the call for fault injection and closes every
+// descriptor the listings hold, so that no open of a listed file survives a
+// change made through the seam. False when the call is to fail. This is the
+// only way to drop the held files.
+bool beginChange();
 
 // 100-nanosecond intervals since 1601, as FILETIME counts them.
 FILETIME fileTimeFrom(long long seconds, long nanoseconds);

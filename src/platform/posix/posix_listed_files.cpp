@@ -10,6 +10,11 @@
 //
 // Only entries the directory reports as regular files are opened this way:
 // opening a device or FIFO can have effects, a regular file's open has none.
+//
+// What another process does between the listing and the open is not seen
+// by the seam: a file it replaces (a rename over the name) is read as it was
+// listed, the listing's descriptor holding it; a file it rewrites in place is
+// read as it is now, up to the size it had when it was listed.
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -19,6 +24,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "posix_faults.h"
 #include "posix_handles.h"
 #include "posix_internal.h"
 
@@ -92,8 +98,10 @@ int adoptListedFile(const std::string& native, struct stat& st) {
   return -1;
 }
 
-void dropListedFiles() {
+bool beginChange() {
+  if (injectFault()) return false;
   for (FindObject* find : listings()) releaseHeldFile(find);
+  return true;
 }
 
 }  // namespace vna::platform::posix
