@@ -5,6 +5,7 @@
 #include <string>
 
 #include "archive/compressed_writer.h"
+#include "fs/errors.h"
 #include "fs/file_streams.h"
 #include "sandbox.h"
 
@@ -37,6 +38,21 @@ inline std::string record(const std::string& name, const std::string& data,
 }
 
 inline const std::string kEndRecord("_\0", 2);
+
+// What a command tells the user: "" when it succeeds, the ExceptionPL text,
+// or "other" for any other error (which the front end reports as "Unknown
+// exception.").
+template <class Command>
+std::string outcomeOf(Command command) {
+  try {
+    command();
+    return "";
+  } catch (const ExceptionPL& e) {
+    return e.what();
+  } catch (...) {
+    return "other";
+  }
+}
 
 // A compressed archive whose body holds exactly `records`, written by the
 // system's own stream writer.

@@ -21,14 +21,7 @@ using Tree = std::map<std::string, std::string>;
 const char kSkipped[] = "Some files or directories could not be archived.\n";
 
 std::string create(const FilePath& source, const FilePath& archive) {
-  try {
-    createArchive(source, archive);
-    return "";
-  } catch (const ExceptionPL& e) {
-    return e.what();
-  } catch (...) {
-    return "other";
-  }
+  return test::outcomeOf([&] { createArchive(source, archive); });
 }
 
 TEST(CreateSkips, ItemThatChangedKindSinceItsListingIsStoredAsWhatItIs) {

@@ -24,14 +24,7 @@ const char kInvalid[] = "Invalidly formatted VNArchive file.\n";
 const char kSomeFailed[] = "Some files could not be extracted.\n";
 
 std::string extract(const FilePath& archive, const FilePath& target) {
-  try {
-    extractArchive(archive, target);
-    return "";
-  } catch (const ExceptionPL& e) {
-    return e.what();
-  } catch (...) {
-    return "other";
-  }
+  return test::outcomeOf([&] { extractArchive(archive, target); });
 }
 
 // An archive whose last record's data is cut short: the entry fails inside

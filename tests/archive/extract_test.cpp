@@ -21,14 +21,7 @@ const char kSomeFailed[] = "Some files could not be extracted.\n";
 // Runs the extraction and returns the ExceptionPL text, "" on success, or
 // "other" for any other error.
 std::string extract(const Sandbox& box, const char* archive = "a.vna", const char* target = "out") {
-  try {
-    extractArchive(box.path(archive), box.path(target));
-    return "";
-  } catch (const ExceptionPL& e) {
-    return e.what();
-  } catch (...) {
-    return "other";
-  }
+  return test::outcomeOf([&] { extractArchive(box.path(archive), box.path(target)); });
 }
 
 TEST(ExtractArchive, EndRecordOnlyCreatesTheTargetAndSucceeds) {
