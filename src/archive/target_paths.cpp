@@ -87,9 +87,16 @@ std::string TargetDirectory::keyOf(const std::string& resolved, std::size_t leng
 
 bool TargetDirectory::reachableWithoutLinks(const EntryTarget& entry) {
   const std::string& full = entry.resolved;
-  std::size_t parentEnd = full.find_last_of("\\/");
-  if (parentEnd == std::string::npos || parentEnd < below_) return true;  // in the target
-  if (realDirectories_.count(keyOf(full, parentEnd)) != 0) return true;
+  std::size_t parentEnd = full.size();
+  while (parentEnd > 0 && !isSeparator(full[parentEnd - 1])) --parentEnd;
+  if (parentEnd == 0 || --parentEnd < below_) return true;  // in the target
+  // Entries come in tree order, so most share the parent of the one before.
+  if (parentEnd == lastParent_.size() && full.compare(0, parentEnd, lastParent_) == 0) return true;
+  std::string parentKey = keyOf(full, parentEnd);
+  if (realDirectories_.count(parentKey) != 0) {
+    lastParent_.assign(full, 0, parentEnd);
+    return true;
+  }
   // From the top down, so that each directory is known once it is passed.
   for (std::size_t at = below_; at <= parentEnd;) {
     std::size_t end = full.find_first_of("\\/", at);
@@ -105,6 +112,7 @@ bool TargetDirectory::reachableWithoutLinks(const EntryTarget& entry) {
     }
     at = end + 1;
   }
+  if (realDirectories_.count(parentKey) != 0) lastParent_.assign(full, 0, parentEnd);
   return true;
 }
 

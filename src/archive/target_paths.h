@@ -57,6 +57,8 @@ class TargetDirectory {
   // Directories below the target known to be real ones: exact keys, since
   // a fingerprint collision here would let a link pass.
   std::unordered_set<std::string> realDirectories_;
+  // The resolved parent of the last entry found real, spelled as resolved.
+  std::string lastParent_;
   FingerprintSet written_;
 };
 
