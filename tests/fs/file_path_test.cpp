@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fs/file_path.h"
+#include "platform_api.h"
 
 namespace vna {
 namespace {
@@ -105,6 +106,18 @@ TEST(AbsolutePath, OnlyRelativeAndDriveRootedPathsNeedTheCurrentDirectory) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(needsCurrentDirectory(c.argument, c.windowsRules), c.needs) << c.argument;
+  }
+}
+
+TEST(ResolvedPath, ARootStaysTheRoot) {
+  if (platform::kWindowsPaths) {
+    // A bare drive is its root, not the drive's current directory.
+    EXPECT_EQ(resolvedPath(FilePath("C:")), "C:\\");
+    EXPECT_EQ(resolvedPath(FilePath("C:\\")), "C:\\");
+  } else {
+    EXPECT_EQ(resolvedPath(FilePath("/")), "/");
+    EXPECT_EQ(resolvedPath(FilePath("/.")), "/");
+    EXPECT_EQ(resolvedPath(FilePath(FilePath("/"), "tmp")), "/tmp");
   }
 }
 
