@@ -55,10 +55,10 @@ class FilePlacer {
       FilePath temporary;
       bool created = false;
       try {
-        if (!destination_.reachableWithoutLinks(target)) throw LinkInTheWay();
+        if (!destination_.reachableWithoutLinks(target)) throw Refused();
         created = out.createNew(target.path);
         if (!created) {
-          if (!mayReplace(target)) throw LinkInTheWay();
+          if (!mayReplace(target)) throw Refused();
           temporary = createTemporary(out, target.path);
         }
         FileWriter writer(out, 0);
@@ -102,8 +102,10 @@ class FilePlacer {
   }
 
  private:
-  // Refused for the target of this entry; never leaves the guard above.
-  class LinkInTheWay {};
+  // This entry may not write its target (a link on the way or at it, a
+  // directory, the archive itself, a file this run wrote); never leaves the
+  // guard above.
+  class Refused {};
 
   // Whether the file standing at `target` may be replaced: not a link, not
   // a directory, not the archive being read (under any of its names), not
