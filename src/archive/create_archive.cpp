@@ -49,25 +49,29 @@ void walk(ArchiveWriter& writer, const FilePath& directory, const std::string& p
       continue;
     }
     std::string name = prefix + leaf;
-    if (item.isFile()) {
-      if (writer.writeEntry(item.path(), name.c_str(), item.modificationTime()) ==
-          ArchiveWriter::Entry::Skipped) {
-        skipped = true;
-      }
-      continue;
-    }
     // A directory that is one of its own ancestors (a link or junction back
-    // up the tree) would be walked for ever.
+    // up the tree) would be walked for ever; it is left out before its
+    // entry is written. A file that became a directory since the listing is
+    // stored as one and checked the same way before it is walked.
+    const bool listedDirectory = item.isDirectory();
     FileIdentity identity;
-    bool known = queryDirectoryIdentity(item.path(), identity);
-    if (known && std::find(ancestors.begin(), ancestors.end(), identity) != ancestors.end()) {
+    bool known = false;
+    auto isAncestor = [&] {
+      known = queryDirectoryIdentity(item.path(), identity);
+      return known && std::find(ancestors.begin(), ancestors.end(), identity) != ancestors.end();
+    };
+    if (listedDirectory && isAncestor()) {
       skipped = true;
       continue;
     }
     ArchiveWriter::Entry written =
-        writer.writeEntry(item.path(), name.c_str(), item.modificationTime(), true);
+        writer.writeEntry(item.path(), name.c_str(), item.modificationTime(), listedDirectory);
     if (written == ArchiveWriter::Entry::Skipped) skipped = true;
     if (written != ArchiveWriter::Entry::WrittenDirectory) continue;
+    if (!listedDirectory && isAncestor()) {
+      skipped = true;
+      continue;
+    }
     if (known) ancestors.push_back(identity);
     walk(writer, item.path(), name + "\\", ancestors, skipped);
     if (known) ancestors.pop_back();
