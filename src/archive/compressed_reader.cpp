@@ -50,9 +50,8 @@ void PushBackSource::unread(ConstByteRange range) {
   fill_ += range.length();
 }
 
-CompressedStreamReader::CompressedStreamReader(FileHandle& file)
-    : pushBack_(section_), source_(pushBack_) {
-  std::memset(&stream_, 0, sizeof stream_);
+CompressedStreamReader::CompressedStreamReader(FileHandle& file, std::unique_ptr<Inflater> engine)
+    : engine_(std::move(engine)), pushBack_(section_), source_(pushBack_) {
   fileReader_.attach(file, 0);
   section_.attachUnbounded(fileReader_);
   crc_.init();
@@ -65,12 +64,9 @@ CompressedStreamReader::CompressedStreamReader(FileHandle& file)
   storedCheck_ = format::decodeBigEndian32(check);
 
   if (std::memcmp(magic, format::kCompressedMagic, format::kMagicLength) == 0) {
-    stream_.next_in = input_;
-    stream_.avail_in = 0;
-    if (inflateInit2_(&stream_, format::kRawWindowBits, "1.2.2", static_cast<int>(sizeof stream_)) !=
-        Z_OK) {
-      throw FormatError();
-    }
+    io_.nextIn = input_ + kMaxInflateTail;
+    io_.availIn = 0;
+    if (!engine_) engine_ = newInflater();
     compressed_ = true;
   } else if (std::memcmp(magic, format::kStoredMagic, format::kMagicLength) != 0) {
     pushBack_.unread(ConstByteRange(magic, magic + sizeof magic));
@@ -79,52 +75,63 @@ CompressedStreamReader::CompressedStreamReader(FileHandle& file)
   }
 }
 
-CompressedStreamReader::~CompressedStreamReader() {
-  if (compressed_) inflateEnd(&stream_);
-}
+CompressedStreamReader::~CompressedStreamReader() = default;
 
 bool CompressedStreamReader::refill() {
-  ByteRange room{input_, input_ + sizeof input_};
+  uint8_t* start = input_ + kMaxInflateTail;
+  ByteRange room{start, input_ + sizeof input_};
   source_.readSome(room);
-  stream_.next_in = input_;
-  stream_.avail_in = static_cast<uInt>(room.begin - input_);
-  return stream_.avail_in > 0;
+  io_.nextIn = start;
+  io_.availIn = static_cast<std::size_t>(room.begin - start);
+  return io_.availIn > 0;
 }
 
 std::size_t CompressedStreamReader::takeWrapperBytes(std::size_t wanted) {
-  while (wrapperHave_ < wanted && stream_.avail_in > 0) {
-    wrapperBytes_[wrapperHave_++] = *stream_.next_in++;
-    --stream_.avail_in;
+  while (wrapperHave_ < wanted && io_.availIn > 0) {
+    wrapperBytes_[wrapperHave_++] = *io_.nextIn++;
+    --io_.availIn;
   }
   return wrapperHave_;
 }
 
-int CompressedStreamReader::inflateStep() {
+InflateStatus CompressedStreamReader::inflateStep() {
   // zlib's own wrapper handling, with the Adler-32 taken by the faster
   // form; the results are those zlib's inflate gives for the same bytes.
   if (wrapper_ == Wrapper::Header) {
     if (takeWrapperBytes(sizeof format::kZlibHeader) < sizeof format::kZlibHeader) {
-      return Z_BUF_ERROR;
+      return InflateStatus::kMore;
     }
-    if (!format::acceptableZlibHeader(wrapperBytes_)) return Z_DATA_ERROR;
+    if (!format::acceptableZlibHeader(wrapperBytes_)) return InflateStatus::kDamaged;
     wrapper_ = Wrapper::Body;
     wrapperHave_ = 0;
   }
   if (wrapper_ == Wrapper::Body) {
-    uint8_t* before = stream_.next_out;
-    int result = inflate(&stream_, Z_SYNC_FLUSH);
-    adler_ = adler::update(adler_, before, stream_.next_out);
-    if (result != Z_STREAM_END) return result;
+    uint8_t* before = io_.nextOut;
+    InflateStatus result = engine_->inflate(io_);
+    adler_ = adler::update(adler_, before, io_.nextOut);
+    if (result != InflateStatus::kEnd) return result;
+    restoreTail();
     wrapper_ = Wrapper::Trailer;
   }
   if (wrapper_ == Wrapper::Trailer) {
     if (takeWrapperBytes(format::kZlibTrailerLength) < format::kZlibTrailerLength) {
-      return Z_BUF_ERROR;
+      return InflateStatus::kMore;
     }
-    if (format::decodeBigEndian32(wrapperBytes_) != adler_) return Z_DATA_ERROR;
+    if (format::decodeBigEndian32(wrapperBytes_) != adler_) return InflateStatus::kDamaged;
     wrapper_ = Wrapper::Done;
   }
-  return Z_STREAM_END;
+  return InflateStatus::kEnd;
+}
+
+void CompressedStreamReader::restoreTail() {
+  // The tail was read from the input before io_.nextIn (this refill or the
+  // one before), and never more than the room kept in front of a refill.
+  ConstByteRange tail = engine_->tail();
+  std::size_t n = tail.length();
+  if (n == 0) return;
+  io_.nextIn -= n;
+  io_.availIn += n;
+  std::memmove(input_ + (io_.nextIn - input_), tail.begin, n);
 }
 
 void CompressedStreamReader::raise(Pending what) {
@@ -133,32 +140,34 @@ void CompressedStreamReader::raise(Pending what) {
 }
 
 std::size_t CompressedStreamReader::inflateInto(uint8_t* begin, uint8_t* end, bool partial) {
-  stream_.next_out = begin;
-  stream_.avail_out = static_cast<uInt>(end - begin);
+  io_.nextOut = begin;
+  io_.availOut = static_cast<std::size_t>(end - begin);
   // A failure after some bytes came out is kept for the next call when
   // `partial`: the bytes before it are good and may be all the caller needs.
   auto fail = [&](Pending what) -> std::size_t {
-    std::size_t produced = static_cast<std::size_t>(stream_.next_out - begin);
+    std::size_t produced = static_cast<std::size_t>(io_.nextOut - begin);
     if (!partial || produced == 0) raise(what);
     pending_ = what;
     return produced;
   };
-  while (stream_.avail_out > 0) {
+  while (io_.availOut > 0) {
     if (pending_ != Pending::None) return fail(pending_);
     if (streamEnded_) {
       // More record bytes were asked for than the stream holds.
-      return fail(stream_.avail_in > 0 || source_.hasMore() ? Pending::Format : Pending::End);
+      return fail(io_.availIn > 0 || source_.hasMore() ? Pending::Format : Pending::End);
     }
-    if (stream_.avail_in == 0 && !refill()) return fail(Pending::End);
-    int result = inflateStep();
-    if (result == Z_STREAM_END) {
+    // With the file used up the engine is still called: it may hold
+    // decoded bytes that did not fit the last time.
+    bool dry = io_.availIn == 0 && !refill();
+    InflateStatus result = inflateStep();
+    if (result == InflateStatus::kEnd) {
       streamEnded_ = true;
-      if (stream_.avail_in > 0) return fail(Pending::Format);  // bytes after the stream
-    } else if (result == Z_BUF_ERROR) {
-      // No progress: only legitimate when the input ran dry.
-      if (stream_.avail_in > 0) return fail(Pending::Format);
-    } else if (result != Z_OK) {
+      if (io_.availIn > 0) return fail(Pending::Format);  // bytes after the stream
+    } else if (result == InflateStatus::kDamaged) {
       return fail(Pending::Format);
+    } else if (io_.availOut > 0) {
+      if (io_.availIn > 0) return fail(Pending::Format);  // no progress although input remains
+      if (dry) return fail(Pending::End);
     }
   }
   return static_cast<std::size_t>(end - begin);
@@ -211,18 +220,15 @@ bool CompressedStreamReader::finishStream() {
   // take them, and count any byte it still produces as trailing data.
   uint8_t scratch[1];
   while (!streamEnded_ && !damaged_) {
-    if (stream_.avail_in == 0 && !refill()) {
+    bool dry = io_.availIn == 0 && !refill();
+    io_.nextOut = scratch;
+    io_.availOut = sizeof scratch;
+    InflateStatus result = inflateStep();
+    if (io_.availOut == 0) {
       damaged_ = true;
-      break;
-    }
-    stream_.next_out = scratch;
-    stream_.avail_out = sizeof scratch;
-    int result = inflateStep();
-    if (stream_.avail_out == 0) {
-      damaged_ = true;
-    } else if (result == Z_STREAM_END) {
+    } else if (result == InflateStatus::kEnd) {
       streamEnded_ = true;
-    } else if (result != Z_OK && (result != Z_BUF_ERROR || stream_.avail_in > 0)) {
+    } else if (result == InflateStatus::kDamaged || io_.availIn > 0 || dry) {
       damaged_ = true;
     }
   }
@@ -234,7 +240,7 @@ bool CompressedStreamReader::finishAtEnd() {
   if (compressed_) {
     if (outNext_ < outEnd_ || pending_ == Pending::Format) return false;
     if (!finishStream()) return false;
-    return stream_.avail_in == 0 && !source_.hasMore();
+    return io_.availIn == 0 && !source_.hasMore();
   }
   return !source_.hasMore();
 }

@@ -3,11 +3,11 @@
 // asked, keeping their check value and count.
 #pragma once
 
-#include <zlib.h>
-
 #include <cstdint>
+#include <memory>
 
 #include "archive/format.h"
+#include "archive/inflater.h"
 #include "archive/stream_crc.h"
 #include "fs/byte_range.h"
 #include "fs/file_streams.h"
@@ -40,8 +40,10 @@ class CompressedStreamReader {
  public:
   // Reads the header. FileStartingBytesNotRecognized (the 12 bytes pushed
   // back), FormatError, or the read errors (EndOfFileError under 12 bytes).
-  // `file` is opened and closed by the caller.
-  explicit CompressedStreamReader(FileHandle& file);
+  // `file` is opened and closed by the caller. A compressed body is decoded
+  // by `engine`, or by the build's own (newInflater) when none is given;
+  // every engine gives the same results.
+  explicit CompressedStreamReader(FileHandle& file, std::unique_ptr<Inflater> engine = nullptr);
   ~CompressedStreamReader();
   CompressedStreamReader(const CompressedStreamReader&) = delete;
   CompressedStreamReader& operator=(const CompressedStreamReader&) = delete;
@@ -74,19 +76,24 @@ class CompressedStreamReader {
   bool finishStream();
   [[noreturn]] static void raise(Pending what);
   std::size_t inflateInto(uint8_t* begin, uint8_t* end, bool partial);
-  // One inflate call inside the zlib wrapper, which is checked here; the
-  // result codes are inflate's.
-  int inflateStep();
+  // One engine call inside the zlib wrapper, which is checked here. kMore
+  // also when the wrapper bytes wait for more input.
+  InflateStatus inflateStep();
+  // Puts the engine's tail back in front of the unread input.
+  void restoreTail();
   std::size_t takeWrapperBytes(std::size_t wanted);
   // Adds the bytes of `output_` delivered since the last call to `crc_`.
   void takeBlockCrc();
 
-  z_stream stream_;
+  std::unique_ptr<Inflater> engine_;
+  InflateSpans io_;
   FileReader fileReader_;
   FileSection section_;
   PushBackSource pushBack_;
   ByteSource& source_;
-  uint8_t input_[format::kStreamBufferSize];
+  // Refills land after kMaxInflateTail bytes of room, so that an engine's
+  // tail can always be put back in front of the unread input.
+  uint8_t input_[kMaxInflateTail + format::kStreamBufferSize];
   // Inflated ahead for small reads: [outNext_, outEnd_) not yet delivered.
   uint8_t output_[format::kStreamBufferSize];
   std::size_t outNext_ = 0;
