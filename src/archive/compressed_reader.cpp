@@ -51,7 +51,7 @@ void PushBackSource::unread(ConstByteRange range) {
 }
 
 CompressedStreamReader::CompressedStreamReader(FileHandle& file, std::unique_ptr<Inflater> engine)
-    : engine_(std::move(engine)), pushBack_(section_), source_(pushBack_) {
+    : file_(file), engine_(std::move(engine)), pushBack_(section_), source_(pushBack_) {
   fileReader_.attach(file, 0);
   section_.attachUnbounded(fileReader_);
   crc_.init();
@@ -94,7 +94,7 @@ std::size_t CompressedStreamReader::takeWrapperBytes(std::size_t wanted) {
   return wrapperHave_;
 }
 
-InflateStatus CompressedStreamReader::inflateStep() {
+InflateStatus CompressedStreamReader::inflateStep(bool& dry) {
   // zlib's own wrapper handling, with the Adler-32 taken by the faster
   // form; the results are those zlib's inflate gives for the same bytes.
   if (wrapper_ == Wrapper::Header) {
@@ -107,8 +107,21 @@ InflateStatus CompressedStreamReader::inflateStep() {
   }
   if (wrapper_ == Wrapper::Body) {
     uint8_t* before = io_.nextOut;
+    std::size_t room = io_.availOut;
     InflateStatus result = engine_->inflate(io_);
+    bool failed = result == InflateStatus::kDamaged ||
+                  (result == InflateStatus::kMore && io_.availOut > 0 && (dry || io_.availIn > 0));
+    if (failed && !engine_->isReference()) {
+      // What this call produced is dropped: an engine may write a little
+      // past the point where zlib stops on the same damage.
+      io_.nextOut = before;
+      io_.availOut = room;
+      if (!handOverToReference()) return InflateStatus::kDamaged;
+      dry = false;
+      result = engine_->inflate(io_);
+    }
     adler_ = adler::update(adler_, before, io_.nextOut);
+    engineOut_ += static_cast<uint64_t>(io_.nextOut - before);
     if (result != InflateStatus::kEnd) return result;
     restoreTail();
     wrapper_ = Wrapper::Trailer;
@@ -121,6 +134,30 @@ InflateStatus CompressedStreamReader::inflateStep() {
     wrapper_ = Wrapper::Done;
   }
   return InflateStatus::kEnd;
+}
+
+bool CompressedStreamReader::handOverToReference() {
+  // Failures are rare and final, so the simple way is taken: zlib decodes
+  // the deflate data again from its first byte, the output already
+  // delivered is counted off, and zlib goes on from there.
+  engine_ = newZlibInflater();
+  fileReader_.attach(file_, format::kHeaderLength + sizeof format::kZlibHeader, fileReader_.size());
+  io_.availIn = 0;
+  std::unique_ptr<uint8_t[]> discard(new uint8_t[format::kStreamBufferSize]);
+  uint64_t skip = engineOut_;
+  while (skip > 0) {
+    bool dry = io_.availIn == 0 && !refill();
+    InflateSpans out = io_;
+    out.nextOut = discard.get();
+    out.availOut = skip < format::kStreamBufferSize ? static_cast<std::size_t>(skip)
+                                                      : format::kStreamBufferSize;
+    InflateStatus result = engine_->inflate(out);
+    skip -= static_cast<uint64_t>(out.nextOut - discard.get());
+    io_.nextIn = out.nextIn;
+    io_.availIn = out.availIn;
+    if (skip > 0 && (result != InflateStatus::kMore || (dry && out.availOut > 0))) return false;
+  }
+  return true;
 }
 
 void CompressedStreamReader::restoreTail() {
@@ -159,7 +196,7 @@ std::size_t CompressedStreamReader::inflateInto(uint8_t* begin, uint8_t* end, bo
     // With the file used up the engine is still called: it may hold
     // decoded bytes that did not fit the last time.
     bool dry = io_.availIn == 0 && !refill();
-    InflateStatus result = inflateStep();
+    InflateStatus result = inflateStep(dry);
     if (result == InflateStatus::kEnd) {
       streamEnded_ = true;
       if (io_.availIn > 0) return fail(Pending::Format);  // bytes after the stream
@@ -223,7 +260,7 @@ bool CompressedStreamReader::finishStream() {
     bool dry = io_.availIn == 0 && !refill();
     io_.nextOut = scratch;
     io_.availOut = sizeof scratch;
-    InflateStatus result = inflateStep();
+    InflateStatus result = inflateStep(dry);
     if (io_.availOut == 0) {
       damaged_ = true;
     } else if (result == InflateStatus::kEnd) {

@@ -77,16 +77,22 @@ class CompressedStreamReader {
   [[noreturn]] static void raise(Pending what);
   std::size_t inflateInto(uint8_t* begin, uint8_t* end, bool partial);
   // One engine call inside the zlib wrapper, which is checked here. kMore
-  // also when the wrapper bytes wait for more input.
-  InflateStatus inflateStep();
+  // also when the wrapper bytes wait for more input. `dry`: the file had
+  // nothing more for this call (cleared when the input was started again).
+  InflateStatus inflateStep(bool& dry);
+  // Replaces a failed engine by the reference, brought to the same place in
+  // the output; false when the reference fails before it gets there.
+  bool handOverToReference();
   // Puts the engine's tail back in front of the unread input.
   void restoreTail();
   std::size_t takeWrapperBytes(std::size_t wanted);
   // Adds the bytes of `output_` delivered since the last call to `crc_`.
   void takeBlockCrc();
 
+  FileHandle& file_;
   std::unique_ptr<Inflater> engine_;
   InflateSpans io_;
+  uint64_t engineOut_ = 0;  // bytes the engine has produced
   FileReader fileReader_;
   FileSection section_;
   PushBackSource pushBack_;

@@ -43,6 +43,11 @@ class Inflater {
   // data (an engine that reads ahead of its bit position holds some), oldest
   // first; they belong before io.nextIn. Empty otherwise.
   virtual ConstByteRange tail() const = 0;
+  // True for zlib's inflate, the reference: its verdict on damaged or cut
+  // off data is final. When another engine fails, the reader hands the
+  // stream to the reference, which decodes it again from its start and
+  // decides, so that every engine fails exactly as zlib does.
+  virtual bool isReference() const { return false; }
 };
 
 struct InflaterEngine {

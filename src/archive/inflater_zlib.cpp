@@ -51,6 +51,7 @@ class ZlibInflater : public Inflater {
 
   // zlib stops exactly at the end of the deflate data.
   ConstByteRange tail() const override { return ConstByteRange(nullptr, nullptr); }
+  bool isReference() const override { return true; }
 
  private:
   z_stream stream_;
