@@ -26,7 +26,7 @@ struct InflateSpans {
 enum class InflateStatus {
   kMore,     // the input is used up or the output full; call again with more
   kEnd,      // the final block has ended and all of its bytes are out
-  kDamaged,  // the bytes are not deflate data; the output before it is good
+  kDamaged,  // the bytes are not deflate data (see isReference)
 };
 
 // At most this many input bytes lie in an engine's tail (see tail()).
@@ -37,7 +37,9 @@ class Inflater {
   virtual ~Inflater() = default;
   // Decodes from io's input into its output, advancing both. kMore is
   // returned only when availIn or availOut reached zero. After kEnd or
-  // kDamaged nothing further is decoded.
+  // kDamaged nothing further is decoded. On kDamaged the reference engine
+  // has delivered every good byte before the damage and advanced io past
+  // them; another engine's io is then of no use (see isReference).
   virtual InflateStatus inflate(InflateSpans& io) = 0;
   // After kEnd: the input bytes the engine took past the end of the deflate
   // data (an engine that reads ahead of its bit position holds some), oldest

@@ -1,6 +1,5 @@
 #include <isa-l/igzip_lib.h>
 
-#include <cstring>
 #include <limits>
 
 #include "archive/inflater.h"
@@ -18,7 +17,7 @@ class IsalInflater : public Inflater {
   }
 
   InflateStatus inflate(InflateSpans& io) override {
-    if (failed_) return drainAfterFailure(io);
+    if (failed_) return InflateStatus::kDamaged;
     if (ended_) return InflateStatus::kEnd;
     constexpr std::size_t kMaxStep = std::numeric_limits<uint32_t>::max() / 2;
     for (;;) {
@@ -29,19 +28,19 @@ class IsalInflater : public Inflater {
       state_.next_out = io.nextOut;
       state_.avail_out = static_cast<uint32_t>(out);
       int result = isal_inflate(&state_);
+      // After damage ISA-L's buffer pointers are not to be trusted (it may
+      // put back more input than this call took). Nothing of the call is
+      // used then: the reader hands the stream to the reference engine.
+      if (result < 0 || state_.avail_in > in || state_.avail_out > out) {
+        failed_ = true;
+        return InflateStatus::kDamaged;
+      }
       std::size_t usedIn = in - state_.avail_in;
       std::size_t madeOut = out - state_.avail_out;
       io.nextIn += usedIn;
       io.availIn -= usedIn;
       io.nextOut += madeOut;
       io.availOut -= madeOut;
-      if (result < 0) {
-        // Bytes decoded before the damage may still sit in the engine's
-        // own buffer when the caller's was full; zlib would have delivered
-        // them, so they come out first and the damage is reported after.
-        failed_ = true;
-        return drainAfterFailure(io);
-      }
       if (state_.block_state == ISAL_BLOCK_FINISH) {
         ended_ = true;
         keepTail();
@@ -50,7 +49,7 @@ class IsalInflater : public Inflater {
       if (io.availIn == 0 || io.availOut == 0) return InflateStatus::kMore;
       if (usedIn == 0 && madeOut == 0) {
         failed_ = true;
-        return drainAfterFailure(io);
+        return InflateStatus::kDamaged;
       }
     }
   }
@@ -58,22 +57,6 @@ class IsalInflater : public Inflater {
   ConstByteRange tail() const override { return ConstByteRange(tail_, tail_ + tailLength_); }
 
  private:
-  InflateStatus drainAfterFailure(InflateSpans& io) {
-    int32_t waiting = state_.tmp_out_valid - state_.tmp_out_processed;
-    if (waiting > 0 && io.availOut > 0) {
-      std::size_t n = static_cast<std::size_t>(waiting) < io.availOut ? static_cast<std::size_t>(waiting)
-                                                                     : io.availOut;
-      std::memcpy(io.nextOut, state_.tmp_out_buffer + state_.tmp_out_processed, n);
-      state_.tmp_out_processed += static_cast<int32_t>(n);
-      io.nextOut += n;
-      io.availOut -= n;
-      if (io.availOut == 0 && state_.tmp_out_processed < state_.tmp_out_valid) {
-        return InflateStatus::kMore;
-      }
-    }
-    return InflateStatus::kDamaged;
-  }
-
   // ISA-L reads whole bytes into a 64-bit bit buffer ahead of its position.
   // At the end of the final block the rest of the current byte is padding;
   // the whole bytes after it are the input that follows the deflate data.
