@@ -121,7 +121,10 @@ def sh(text):
     return ["sh", "-c", text]
 
 
-def tools(program, windows, bound):
+ISAL_BOUND = "bound (zlib stream, ISA-L inflate)"
+
+
+def tools(program, windows, bound, isal_bound):
     z = lambda p: "Z:" + p.replace("/", "\\")
     # The project's launcher picks Wine's loader and prefix for the build.
     wine_run = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wine-run")
@@ -134,10 +137,14 @@ def tools(program, windows, bound):
         ("vnarchive", lambda c, l, a: [program, "-a", c, a], lambda a, l, d: [program, "-x", a, d], None, "vna"),
         ("bound (one zlib stream)", lambda c, l, a: [bound, "deflate", l, a],
          lambda a, l, d: [bound, "inflate", l, a, d], None, "z"),
+        (ISAL_BOUND, lambda c, l, a: [bound, "deflate", l, a],
+         lambda a, l, d: [isal_bound, l, a, d], None, "z"),
         ("tar + gzip -6", lambda c, l, a: sh("tar -cf - -C '%s' . | gzip -6 > '%s'" % (c, a)),
          lambda a, l, d: sh("mkdir -p '%s' && gzip -dc '%s' | tar -xf - -C '%s'" % (d, a, d)), None, "tgz"),
         ("tar + pigz -p1 -6", lambda c, l, a: sh("tar -cf - -C '%s' . | pigz -p1 -6 > '%s'" % (c, a)),
          lambda a, l, d: sh("mkdir -p '%s' && pigz -p1 -dc '%s' | tar -xf - -C '%s'" % (d, a, d)), None, "tgz"),
+        ("tar + igzip -3", lambda c, l, a: sh("tar -cf - -C '%s' . | igzip -3 -c > '%s'" % (c, a)),
+         lambda a, l, d: sh("mkdir -p '%s' && igzip -dc '%s' | tar -xf - -C '%s'" % (d, a, d)), None, "tgz"),
         ("bsdtar -z", lambda c, l, a: ["bsdtar", "-czf", a, "-C", c, "."],
          lambda a, l, d: sh("mkdir -p '%s' && bsdtar -xf '%s' -C '%s'" % (d, a, d)), None, "tgz"),
         ("zip -6 / unzip", lambda c, l, a: sh("cd '%s' && zip -r -6 -q '%s' ." % (c, a)),
@@ -149,6 +156,11 @@ def tools(program, windows, bound):
         table.append((wine_label,
                       lambda c, l, a: [wine_run, "--direct", windows, "-a", z(c), z(a)],
                       lambda a, l, d: [wine_run, "--direct", windows, "-x", z(a), z(d)], wine_env, "vna"))
+    if not isal_bound:
+        table = [t for t in table if t[0] != ISAL_BOUND]
+    # A pipeline row needs its second program (igzip, pigz) as well.
+    needs = {"tar + igzip -3": "igzip", "tar + pigz -p1 -6": "pigz"}
+    table = [t for t in table if t[0] not in needs or shutil.which(needs[t[0]])]
     return [t for t in table if shutil.which(t[1]("x", "x", "x")[0]) or t[1]("x", "x", "x")[0] in (program, bound)]
 
 
@@ -186,17 +198,21 @@ def median(samples, index):
 
 def report(name, corpus, results, table):
     files = sum(len(fs) for _, _, fs in os.walk(corpus))
+    isal = results.get(ISAL_BOUND)
     lines = ["### %s: %d files, %.0f MB" % (name, files, tree_size(corpus) / 1e6), "",
-             "| tool | create wall s | CPU s | peak RSS MiB | output MB | x bound | extract wall s | CPU s | peak RSS MiB | x bound |",
-             "|---|---|---|---|---|---|---|---|---|---|"]
+             "| tool | create wall s | CPU s | peak RSS MiB | output MB | x bound | extract wall s | CPU s | peak RSS MiB | x bound |"
+             + (" x ISA-L bound |" if isal else ""),
+             "|---|---|---|---|---|---|---|---|---|---|" + ("---|" if isal else "")]
     bound = results["bound (one zlib stream)"]
     bc, bx = median(bound["create"], 0), median(bound["extract"], 0)
+    ix = median(isal["extract"], 0) if isal else None
     for label, *_ in table:
         r = results[label]
         c, x = r["create"], r["extract"]
         lines.append("| %s | %.3f | %.3f | %.1f | %.2f | %.3f | %.3f | %.3f | %.1f | %.3f |" % (
             label, median(c, 0), median(c, 1), median(c, 2) / 1024, r["size"] / 1e6, median(c, 0) / bc,
-            median(x, 0), median(x, 1), median(x, 2) / 1024, median(x, 0) / bx))
+            median(x, 0), median(x, 1), median(x, 2) / 1024, median(x, 0) / bx)
+            + (" %.3f |" % (median(x, 0) / ix) if isal else ""))
     return "\n".join(lines) + "\n"
 
 
@@ -205,6 +221,7 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--windows")
     parser.add_argument("--bound", required=True)
+    parser.add_argument("--isal-bound")
     parser.add_argument("--measure", required=True)
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--corpora", default="headers,mixed,single,small")
@@ -214,7 +231,7 @@ def main():
     MEASURE = os.path.abspath(args.measure)
     root = build_corpora()
     table = tools(os.path.abspath(args.program), args.windows and os.path.abspath(args.windows),
-                  os.path.abspath(args.bound))
+                  os.path.abspath(args.bound), args.isal_bound and os.path.abspath(args.isal_bound))
     text = "Measured %s on %s (%d cores), medians of %d runs, work on tmpfs.\n\n" % (
         time.strftime("%Y-%m-%d"), os.uname().nodename, os.cpu_count(), args.runs)
     print(text, flush=True)

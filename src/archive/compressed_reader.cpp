@@ -64,7 +64,9 @@ CompressedStreamReader::CompressedStreamReader(FileHandle& file, std::unique_ptr
   storedCheck_ = format::decodeBigEndian32(check);
 
   if (std::memcmp(magic, format::kCompressedMagic, format::kMagicLength) == 0) {
-    io_.nextIn = input_ + kMaxInflateTail;
+    input_.reset(new uint8_t[kMaxInflateTail + kInputSize]);
+    block_.reset(new uint8_t[kBlockSize]);
+    io_.nextIn = input_.get() + kMaxInflateTail;
     io_.availIn = 0;
     if (!engine_) engine_ = newInflater();
     compressed_ = true;
@@ -78,8 +80,8 @@ CompressedStreamReader::CompressedStreamReader(FileHandle& file, std::unique_ptr
 CompressedStreamReader::~CompressedStreamReader() = default;
 
 bool CompressedStreamReader::refill() {
-  uint8_t* start = input_ + kMaxInflateTail;
-  ByteRange room{start, input_ + sizeof input_};
+  uint8_t* start = input_.get() + kMaxInflateTail;
+  ByteRange room{start, start + kInputSize};
   source_.readSome(room);
   io_.nextIn = start;
   io_.availIn = static_cast<std::size_t>(room.begin - start);
@@ -168,7 +170,7 @@ void CompressedStreamReader::restoreTail() {
   if (n == 0) return;
   io_.nextIn -= n;
   io_.availIn += n;
-  std::memmove(input_ + (io_.nextIn - input_), tail.begin, n);
+  std::memmove(input_.get() + (io_.nextIn - input_.get()), tail.begin, n);
 }
 
 void CompressedStreamReader::raise(Pending what) {
@@ -213,16 +215,17 @@ std::size_t CompressedStreamReader::inflateInto(uint8_t* begin, uint8_t* end, bo
 void CompressedStreamReader::read(ByteRange range) {
   if (finished_) throw std::logic_error("archive read after its end test");
   if (compressed_) {
-    // Large reads inflate straight into the caller's range. Small ones (the
-    // fields of a record) are served from a block inflated ahead, so that
-    // zlib decodes in long runs instead of a few bytes per call; the check
-    // value of those is taken a whole block at a time (see takeBlockCrc).
+    // Large reads inflate straight into the caller's range. Smaller ones
+    // (the fields of a record, small files) are served from a block
+    // inflated ahead, so that the engine decodes in long runs instead of a
+    // few bytes per call; the check value of those is taken a whole block
+    // at a time (see takeBlockCrc).
     uint8_t* p = range.begin;
     while (p != range.end) {
       std::size_t want = static_cast<std::size_t>(range.end - p);
       if (outNext_ < outEnd_) {
         std::size_t take = want < outEnd_ - outNext_ ? want : outEnd_ - outNext_;
-        std::memcpy(p, output_ + outNext_, take);
+        std::memcpy(p, block_.get() + outNext_, take);
         outNext_ += take;
         p += take;
       } else if (want >= kDirectRead) {
@@ -233,7 +236,7 @@ void CompressedStreamReader::read(ByteRange range) {
       } else {
         takeBlockCrc();
         outNext_ = outEnd_ = crcFrom_ = 0;  // nothing stale survives a throw
-        outEnd_ = inflateInto(output_, output_ + sizeof output_, true);
+        outEnd_ = inflateInto(block_.get(), block_.get() + kBlockSize, true);
       }
     }
   } else {
@@ -247,7 +250,7 @@ void CompressedStreamReader::read(ByteRange range) {
 void CompressedStreamReader::takeBlockCrc() {
   // Only delivered bytes count, in the order delivered: the span of the
   // block handed out since the last time.
-  crc_.update(output_ + crcFrom_, output_ + outNext_);
+  crc_.update(block_.get() + crcFrom_, block_.get() + outNext_);
   crcFrom_ = outNext_;
 }
 

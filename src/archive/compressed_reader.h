@@ -69,9 +69,14 @@ class CompressedStreamReader {
 
  private:
   enum class Pending { None, Format, End };
-  static constexpr std::size_t kDirectRead = 4096;
+  // Engines pay a fixed cost per call (ISA-L keeps its 32 KiB window by
+  // copying), so they are called for long runs: reads shorter than a block
+  // are served from a block inflated ahead, and input comes in long pieces.
+  static constexpr std::size_t kBlockSize = 256 * 1024;
+  static constexpr std::size_t kInputSize = 128 * 1024;
+  static constexpr std::size_t kDirectRead = kBlockSize;
 
-  // Loads the next raw piece into `input_`; false when the file has no more.
+  // Loads the next raw piece into the input; false when the file has no more.
   bool refill();
   bool finishStream();
   [[noreturn]] static void raise(Pending what);
@@ -86,7 +91,7 @@ class CompressedStreamReader {
   // Puts the engine's tail back in front of the unread input.
   void restoreTail();
   std::size_t takeWrapperBytes(std::size_t wanted);
-  // Adds the bytes of `output_` delivered since the last call to `crc_`.
+  // Adds the bytes of the block delivered since the last call to `crc_`.
   void takeBlockCrc();
 
   FileHandle& file_;
@@ -98,10 +103,11 @@ class CompressedStreamReader {
   PushBackSource pushBack_;
   ByteSource& source_;
   // Refills land after kMaxInflateTail bytes of room, so that an engine's
-  // tail can always be put back in front of the unread input.
-  uint8_t input_[kMaxInflateTail + format::kStreamBufferSize];
+  // tail can always be put back in front of the unread input. Both buffers
+  // are allocated only for a compressed body.
+  std::unique_ptr<uint8_t[]> input_;
   // Inflated ahead for small reads: [outNext_, outEnd_) not yet delivered.
-  uint8_t output_[format::kStreamBufferSize];
+  std::unique_ptr<uint8_t[]> block_;
   std::size_t outNext_ = 0;
   std::size_t outEnd_ = 0;
   std::size_t crcFrom_ = 0;
