@@ -85,17 +85,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!told) std::fprintf(stderr, "known difference seen (zlib: %s)\n", message.c_str());
       told = true;
     } else if (other != first) {
-      // The first line that differs, from its first differing character.
-      std::size_t at = 0, line = 0;
-      while (at < first.size() && at < other.size() && first[at] == other[at]) {
-        if (first[at] == '\n') ++line;
-        ++at;
+      std::size_t at = 0;
+      while (at < first.size() && at < other.size() && first[at] == other[at]) ++at;
+      std::fprintf(stderr, "engines disagree from transcript byte %zu of %zu / %zu\n", at, first.size(),
+                   other.size());
+      for (const std::string* log : {&first, &other}) {
+        std::fprintf(stderr, "%s:", log == &first ? engines[0].name : engines[i].name);
+        for (std::size_t k = at < 16 ? 0 : at - 16; k < at + 48 && k < log->size(); ++k) {
+          std::fprintf(stderr, " %02x", static_cast<unsigned>(static_cast<uint8_t>((*log)[k])));
+        }
+        std::fprintf(stderr, "\n");
       }
-      std::size_t from = first.rfind('\n', at == 0 ? 0 : at - 1);
-      from = from == std::string::npos ? 0 : from + 1;
-      std::fprintf(stderr, "engines disagree at line %zu, character %zu\n%s: %s\n%s: %s\n", line,
-                   at - from, engines[0].name, first.substr(from, at - from + 120).c_str(),
-                   engines[i].name, other.substr(from, at - from + 120).c_str());
       std::abort();
     }
   }

@@ -8,17 +8,6 @@
 #include "fs/errors.h"
 
 namespace vna::test {
-namespace {
-
-void appendHex(std::string& out, const uint8_t* begin, const uint8_t* end) {
-  static const char kDigits[] = "0123456789abcdef";
-  for (const uint8_t* p = begin; p != end; ++p) {
-    out += kDigits[*p >> 4];
-    out += kDigits[*p & 15];
-  }
-}
-
-}  // namespace
 
 std::string readTranscript(const FilePath& archive, const InflaterEngine& engine,
                            const std::vector<std::size_t>& reads, int rounds) {
@@ -33,8 +22,8 @@ std::string readTranscript(const FilePath& archive, const InflaterEngine& engine
       std::size_t n = reads[static_cast<std::size_t>(round) % reads.size()];
       if (n == 0) continue;
       reader.read(ByteRange{buffer.get(), buffer.get() + n});
-      log += "read ";
-      appendHex(log, buffer.get(), buffer.get() + n);
+      log += "read " + std::to_string(n) + '\n';
+      log.append(reinterpret_cast<const char*>(buffer.get()), n);
       log += '\n';
     }
     log += reader.finishAtEnd() ? "at end\n" : "not at end\n";

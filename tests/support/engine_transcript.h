@@ -14,8 +14,8 @@ namespace vna::test {
 // Reads `archive` through CompressedStreamReader with `engine`, asking for
 // `reads` bytes at a time in turn (round after round, at most `rounds`
 // reads), then runs the end test and takes the check value. One line per
-// step: the bytes delivered (as hex) or the class of the error thrown; the
-// reading stops at the first error.
+// step: "read N" and the N bytes delivered, or the class of the error
+// thrown; the reading stops at the first error.
 std::string readTranscript(const FilePath& archive, const InflaterEngine& engine,
                            const std::vector<std::size_t>& reads, int rounds);
 
