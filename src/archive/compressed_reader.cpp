@@ -247,6 +247,33 @@ void CompressedStreamReader::read(ByteRange range) {
   if (limitArmed_ && consumed_ > limit_) throw UntrustedByteLimitExceeded();
 }
 
+ConstByteRange CompressedStreamReader::readInPlace(std::size_t most) {
+  if (finished_) throw std::logic_error("archive read after its end test");
+  if (!block_) block_.reset(new uint8_t[kBlockSize]);
+  uint8_t* block = block_.get();
+  ConstByteRange view(block, block);
+  if (compressed_) {
+    if (outNext_ == outEnd_) {
+      takeBlockCrc();
+      outNext_ = outEnd_ = crcFrom_ = 0;  // nothing stale survives a throw
+      outEnd_ = inflateInto(block, block + kBlockSize, true);
+    }
+    std::size_t take = most < outEnd_ - outNext_ ? most : outEnd_ - outNext_;
+    view = ConstByteRange(block + outNext_, block + outNext_ + take);
+    outNext_ += take;
+  } else {
+    // The stored body is copied into the block: it has no block of its own.
+    ByteRange room{block, block + (most < kBlockSize ? most : kBlockSize)};
+    source_.readSome(room);
+    if (room.begin == block) throw EndOfFileError();
+    view = ConstByteRange(block, room.begin);
+    crc_.update(view.begin, view.end);
+  }
+  consumed_ += view.length();
+  if (limitArmed_ && consumed_ > limit_) throw UntrustedByteLimitExceeded();
+  return view;
+}
+
 void CompressedStreamReader::takeBlockCrc() {
   // Only delivered bytes count, in the order delivered: the span of the
   // block handed out since the last time.

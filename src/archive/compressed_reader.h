@@ -53,6 +53,10 @@ class CompressedStreamReader {
   // UntrustedByteLimitExceeded when an armed limit is passed (the bytes of
   // that read are delivered and counted first).
   void read(ByteRange range);
+  // Like read, but delivers between 1 and `most` (> 0) bytes without
+  // copying them: a view into the reader's own block, valid until the next
+  // call on the reader. The bytes are counted and checked as read's are.
+  ConstByteRange readInPlace(std::size_t most);
   // The end test, which ends the reading: true when nothing but the body's
   // proper end follows what was delivered. For the compressed body the
   // inflater is first allowed to finish the zlib stream (its trailer

@@ -19,17 +19,15 @@ namespace vna {
 
 namespace {
 
-constexpr uint32_t kDataBufferSize = 32768;
-// File data is inflated in pieces this large (1 MiB) and written out in
-// chunks of kDataBufferSize: zlib copies the last 32 KiB of each call's
-// output into its window, which for 32 KiB calls is all of it.
-constexpr uint32_t kInflatePiece = 32 * kDataBufferSize;
+// File data comes straight out of the reader's block and goes to the OS at
+// most 32 KiB per write: the unit in which the format's file data has
+// always been written, so a slow or full disk fails within one chunk and no
+// single call carries a huge count (which some network file systems refuse).
+constexpr uint32_t kDataChunk = 32768;
 
-void skipData(CompressedStreamReader& reader, uint8_t* buffer, uint32_t& remaining) {
+void skipData(CompressedStreamReader& reader, uint32_t& remaining) {
   while (remaining > 0) {
-    uint32_t piece = remaining < kInflatePiece ? remaining : kInflatePiece;
-    reader.read(ByteRange{buffer, buffer + piece});
-    remaining -= piece;
+    remaining -= static_cast<uint32_t>(reader.readInPlace(remaining).length());
   }
 }
 
@@ -47,8 +45,7 @@ class FilePlacer {
   // Writes one file entry's data; on any failure whatever stood at the
   // target before stays, the rest of the entry's data is read past and
   // false is returned.
-  bool extract(CompressedStreamReader& reader, const EntryTarget& target, uint32_t size,
-               uint8_t* buffer) {
+  bool extract(CompressedStreamReader& reader, const EntryTarget& target, uint32_t size) {
     uint32_t remaining = size;
     {
       WritableFileHandle out;
@@ -63,17 +60,9 @@ class FilePlacer {
         }
         FileWriter writer(out, 0);
         while (remaining > 0) {
-          uint32_t piece = remaining < kInflatePiece ? remaining : kInflatePiece;
-          reader.read(ByteRange{buffer, buffer + piece});
-          remaining -= piece;
-          // The OS is given at most 32 KiB per write: the unit in which the
-          // format's file data has always been written, so a slow or full
-          // disk fails within one chunk and no single call carries a huge
-          // count (which some network file systems refuse).
-          for (uint32_t at = 0; at < piece; at += kDataBufferSize) {
-            uint32_t chunk = piece - at < kDataBufferSize ? piece - at : kDataBufferSize;
-            writer.write(ConstByteRange(buffer + at, buffer + at + chunk));
-          }
+          ConstByteRange chunk = reader.readInPlace(remaining < kDataChunk ? remaining : kDataChunk);
+          remaining -= static_cast<uint32_t>(chunk.length());
+          writer.write(chunk);
         }
         out.close();
         if (!temporary.empty()) {
@@ -97,7 +86,7 @@ class FilePlacer {
       }
     }
     // Outside the guard: a damaged archive fails here for good.
-    skipData(reader, buffer, remaining);
+    skipData(reader, remaining);
     return false;
   }
 
@@ -173,8 +162,6 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
   FilePlacer placer(destination, file);
   bool treeMode = false;
   unsigned failures = 0;
-  std::unique_ptr<uint8_t[]> piece(new uint8_t[kInflatePiece]);
-  uint8_t* data = piece.get();
   TimestampCheck lastTimestamp;
   record::EntryFields fields;
 
@@ -214,10 +201,10 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
     } else {
       Stringy relative = treeMode ? sanitizeEntryPath(name) : base;
       if (destination.admits(relative.text(), entry)) {
-        if (!placer.extract(reader, entry, size, data)) ++failures;
+        if (!placer.extract(reader, entry, size)) ++failures;
       } else {
         ++failures;
-        skipData(reader, data, size);
+        skipData(reader, size);
       }
     }
   }

@@ -56,8 +56,10 @@ void ensureDirectory(const FilePath& path) {
 
 bool ensureRealDirectory(const FilePath& path) {
   if (path.empty()) throw DirectoryNotFoundError();
-  PathKind kind = examinePath(path);
-  if (kind == PathKind::Missing) kind = createDirectory(path);
+  // Creating first costs one call where the directory is new, the common
+  // case when a tree is unpacked; where something stands, the refused
+  // create is followed by a look at what it is.
+  PathKind kind = createDirectory(path);
   if (kind == PathKind::Link) return false;
   if (kind == PathKind::File) throw DirectoryNotFoundError();
   return true;

@@ -46,7 +46,8 @@ TEST(StreamCrc, FastFormAgreesWithTheByteTableOnEveryLengthAndAlignment) {
 TEST(StreamCrc, EveryFormAgreesOnLongRangesAtEveryAlignment) {
   std::string data = test::randomBytes(5000, 21);
   const uint8_t* base = reinterpret_cast<const uint8_t*>(data.data());
-  std::size_t lengths[] = {63, 64, 65, 79, 80, 127, 128, 129, 191, 255, 256, 257, 1000, 4093, 4096};
+  std::size_t lengths[] = {63,  64,  65,  79,  80,  127, 128, 129,  191,  255,  256,  257,
+                           511, 512, 513, 575, 576, 767, 768, 769, 1000, 1024, 4093, 4096};
   for (std::size_t offset = 0; offset < 16; ++offset) {
     for (std::size_t length : lengths) {
       const uint8_t* begin = base + offset;
