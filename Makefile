@@ -67,11 +67,13 @@ test-asan: asan
 # Wine's server is kept running for the whole run (one per prefix).
 test-windows: windows
 	@tools/wine-run --keep-server build/windows/vnarchive.exe 2>/dev/null || true
-	ctest --preset windows -j $(JOBS)
+	@status=0; ctest --preset windows -j $(JOBS) || status=$$?; \
+	  tools/wine-run --stop-server build/windows/vnarchive.exe; exit $$status
 
 test-windows64: windows64
 	@tools/wine-run --keep-server build/windows64/vnarchive.exe 2>/dev/null || true
-	ctest --preset windows64 -j $(JOBS)
+	@status=0; ctest --preset windows64 -j $(JOBS) || status=$$?; \
+	  tools/wine-run --stop-server build/windows64/vnarchive.exe; exit $$status
 
 # The product itself, whichever Windows builds could be run.
 check-product: windows
