@@ -17,10 +17,6 @@ namespace {
 constexpr int64_t kEarliestWritable = -62167219200LL * 1000000;
 constexpr int64_t kLatestWritable = 253402300799LL * 1000000;
 
-// A read of a file's data into the stage is at least this long, unless the
-// file has less left: short pieces would cost calls.
-constexpr std::size_t kMinimumPiece = 16384;
-
 }  // namespace
 
 int64_t clampToWritableTime(int64_t microseconds) {
@@ -86,13 +82,13 @@ void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
   // Exactly `size` bytes go in, whatever the file's length is by now: a
   // record whose data and size field disagree would make the archive
   // unreadable from there on. The file is read straight into the
-  // compressor's input, a small file into what is left beside the records
-  // before it, a large one in long pieces.
+  // compressor's input block, beside the records before it: a piece ends
+  // where the file or the block does.
   FileReader reader;
   reader.attach(file, 0, size);
   uint32_t left = size;
   while (left > 0) {
-    ByteRange room = stageRoom(left < kMinimumPiece ? left : kMinimumPiece);
+    ByteRange room = stageRoom();
     if (room.length() > left) room.end = room.begin + left;
     // No piece reaches past the last position a read can start at, so a
     // file too large for that fails at the read that would pass it, wherever

@@ -11,7 +11,9 @@ namespace vna {
 
 class ArchiveWriter : public CompressedStreamWriter {
  public:
-  explicit ArchiveWriter(WritableFileHandle& file) : CompressedStreamWriter(file) {}
+  explicit ArchiveWriter(WritableFileHandle& file,
+                         unsigned workers = BlockDeflater::availableWorkers())
+      : CompressedStreamWriter(file, workers) {}
 
   // The archive file itself; an entry that turns out to be this file is
   // never read into the archive.

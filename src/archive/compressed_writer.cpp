@@ -7,7 +7,7 @@
 
 namespace vna {
 
-CompressedStreamWriter::CompressedStreamWriter(WritableFileHandle& file)
+CompressedStreamWriter::CompressedStreamWriter(WritableFileHandle& file, unsigned workers)
     : output_(file, 0) {
   crc_.init();
   uint8_t header[format::kHeaderLength];
@@ -15,102 +15,61 @@ CompressedStreamWriter::CompressedStreamWriter(WritableFileHandle& file)
   header[format::kMagicLength] = 0;
   format::encodeBigEndian32(crc_.value(), header + format::kCheckValueOffset, 4);
   output_.write(ConstByteRange(header, header + sizeof header));
-
-  std::memset(&stream_, 0, sizeof stream_);
-  if (deflateInit2_(&stream_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, format::kRawWindowBits, 8,
-                    Z_DEFAULT_STRATEGY, "1.2.2", static_cast<int>(sizeof stream_)) != Z_OK) {
-    throw DeflateInitError();
-  }
-  compressorOpen_ = true;
+  deflater_.reset(new BlockDeflater(workers, *this));
   // The stream's first bytes, as zlib would have put them there.
   std::memcpy(buffer_, format::kZlibHeader, sizeof format::kZlibHeader);
-  stream_.next_out = buffer_ + sizeof format::kZlibHeader;
-  stream_.avail_out = sizeof buffer_ - sizeof format::kZlibHeader;
+  buffered_ = sizeof format::kZlibHeader;
 }
 
-CompressedStreamWriter::~CompressedStreamWriter() {
-  if (compressorOpen_) deflateEnd(&stream_);
-}
-
-void CompressedStreamWriter::writeBuffer(std::size_t count) {
-  if (count > 0) output_.write(ConstByteRange(buffer_, buffer_ + count));
-  stream_.next_out = buffer_;
-  stream_.avail_out = sizeof buffer_;
-}
+CompressedStreamWriter::~CompressedStreamWriter() = default;
 
 void CompressedStreamWriter::write(ConstByteRange range) {
-  std::size_t length = range.length();
-  if (length == 0) return;
-  if (length <= kStageSize - staged_) {
-    std::memcpy(stage_ + staged_, range.begin, length);
-    staged_ += length;
-    if (staged_ == kStageSize) compressStage();
-    return;
-  }
-  compressStage();
-  if (length >= kStageSize) {
-    compress(range.begin, range.end);
-  } else {
-    std::memcpy(stage_, range.begin, length);
-    staged_ = length;
+  const uint8_t* next = range.begin;
+  while (next != range.end) {
+    ByteRange room = deflater_->room();
+    std::size_t count = room.length();
+    if (count > static_cast<std::size_t>(range.end - next)) {
+      count = static_cast<std::size_t>(range.end - next);
+    }
+    std::memcpy(room.begin, next, count);
+    next += count;
+    deflater_->commit(count);
   }
 }
 
-ByteRange CompressedStreamWriter::stageRoom(std::size_t wanted) {
-  if (wanted > kStageSize) wanted = kStageSize;
-  if (kStageSize - staged_ < wanted) compressStage();
-  return ByteRange{stage_ + staged_, stage_ + kStageSize};
+void CompressedStreamWriter::taken(ConstByteRange input) {
+  crc_.update(input.begin, input.end);
+  adler_ = adler::update(adler_, input.begin, input.end);
 }
 
-void CompressedStreamWriter::commit(std::size_t count) {
-  staged_ += count;
-  if (staged_ == kStageSize) compressStage();
-}
-
-void CompressedStreamWriter::compressStage() {
-  // Emptied first: after a failure nothing staged is offered again.
-  std::size_t count = staged_;
-  staged_ = 0;
-  if (count > 0) compress(stage_, stage_ + count);
-}
-
-void CompressedStreamWriter::compress(const uint8_t* begin, const uint8_t* end) {
-  crc_.update(begin, end);
-  adler_ = adler::update(adler_, begin, end);
-  stream_.next_in = const_cast<Bytef*>(begin);
-  stream_.avail_in = static_cast<uInt>(end - begin);
-  for (;;) {
-    if (stream_.avail_out == 0) writeBuffer(sizeof buffer_);
-    int result = deflate(&stream_, Z_NO_FLUSH);
-    // Z_BUF_ERROR only says no progress was possible this call (nothing
-    // left to take or give); it is not a failure.
-    if (result != Z_OK && result != Z_BUF_ERROR) throw DeflateError();
-    if (stream_.avail_out == 0 || stream_.avail_in > 0) continue;
-    return;
+void CompressedStreamWriter::deflated(ConstByteRange output) {
+  const uint8_t* next = output.begin;
+  while (next != output.end) {
+    std::size_t count = sizeof buffer_ - buffered_;
+    if (count > static_cast<std::size_t>(output.end - next)) {
+      count = static_cast<std::size_t>(output.end - next);
+    }
+    std::memcpy(buffer_ + buffered_, next, count);
+    buffered_ += count;
+    next += count;
+    if (buffered_ == sizeof buffer_) writeBuffer();
   }
+}
+
+void CompressedStreamWriter::writeBuffer() {
+  if (buffered_ > 0) output_.write(ConstByteRange(buffer_, buffer_ + buffered_));
+  buffered_ = 0;
 }
 
 void CompressedStreamWriter::finish() {
-  compressStage();
-  stream_.next_in = nullptr;
-  stream_.avail_in = 0;
-  int result;
-  do {
-    if (stream_.avail_out == 0) writeBuffer(sizeof buffer_);
-    result = deflate(&stream_, Z_FINISH);
-    if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) throw DeflateError();
-    if (result == Z_STREAM_END) {
-      if (stream_.avail_out < format::kZlibTrailerLength) {
-        writeBuffer(sizeof buffer_ - stream_.avail_out);
-      }
-      format::encodeBigEndian32(adler_, stream_.next_out, stream_.avail_out);
-      stream_.next_out += format::kZlibTrailerLength;
-      stream_.avail_out -= format::kZlibTrailerLength;
-    }
-    writeBuffer(sizeof buffer_ - stream_.avail_out);
-  } while (result != Z_STREAM_END);
-  if (deflateEnd(&stream_) != Z_OK) throw DeflateEndError();
-  compressorOpen_ = false;
+  deflater_->finish();
+  uint8_t trailer[format::kZlibTrailerLength];
+  format::encodeBigEndian32(adler_, trailer, sizeof trailer);
+  deflated(ConstByteRange(trailer, trailer + sizeof trailer));
+  writeBuffer();
+  // Workers are stopped before the check value is patched in: nothing of
+  // the compressor outlives a finished archive.
+  deflater_.reset();
 
   uint8_t check[4];
   format::encodeBigEndian32(crc_.final(), check, sizeof check);

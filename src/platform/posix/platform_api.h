@@ -12,7 +12,13 @@
 // itself (FILE_ATTRIBUTE_REPARSE_POINT, plus FILE_ATTRIBUTE_DIRECTORY when
 // it leads to a directory), CREATE_NEW fails on any link, even a dangling
 // one, and opening a path follows links.
+//
+// Threads and their synchronisation are the Win32 ones too (CreateThread,
+// WaitForSingleObject, critical sections, condition variables, the process's
+// affinity mask), over pthreads; they are never failed by fault injection.
 #pragma once
+
+#include <pthread.h>
 
 #include <climits>
 #include <cstdint>
@@ -24,6 +30,8 @@ typedef uint16_t WORD;
 typedef uint16_t WCHAR;
 typedef char CHAR;
 typedef void* HANDLE;
+typedef uintptr_t DWORD_PTR;
+typedef DWORD_PTR* PDWORD_PTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef const char* LPCSTR;
@@ -38,6 +46,10 @@ typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 #define TRUE 1
 #define FALSE 0
 #define MAX_PATH 260
+#define WINAPI
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_FAILED 0xFFFFFFFFu
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
 
 constexpr DWORD GENERIC_READ = 0x80000000u;
@@ -164,6 +176,34 @@ BOOL DeleteFileA(LPCSTR path);
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart);
+
+// Threads. A thread's HANDLE is waited for once with WaitForSingleObject
+// (INFINITE only) and then closed; closing one never waited for detaches it.
+typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID parameter);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, size_t stackSize,
+                    LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, LPDWORD id);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+HANDLE GetCurrentProcess();
+BOOL GetProcessAffinityMask(HANDLE process, PDWORD_PTR processMask, PDWORD_PTR systemMask);
+
+struct CRITICAL_SECTION {
+  pthread_mutex_t mutex;
+};
+typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
+struct CONDITION_VARIABLE {
+  pthread_cond_t condition;
+};
+typedef CONDITION_VARIABLE* PCONDITION_VARIABLE;
+void InitializeCriticalSection(LPCRITICAL_SECTION section);
+void DeleteCriticalSection(LPCRITICAL_SECTION section);
+void EnterCriticalSection(LPCRITICAL_SECTION section);
+void LeaveCriticalSection(LPCRITICAL_SECTION section);
+void InitializeConditionVariable(PCONDITION_VARIABLE condition);
+// INFINITE only.
+BOOL SleepConditionVariableCS(PCONDITION_VARIABLE condition, LPCRITICAL_SECTION section,
+                              DWORD milliseconds);
+void WakeConditionVariable(PCONDITION_VARIABLE condition);
+void WakeAllConditionVariable(PCONDITION_VARIABLE condition);
 
 DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION info);
 BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,

@@ -258,6 +258,7 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
 }
 
 BOOL CloseHandle(HANDLE handle) {
+  if (vna::platform::posix::closeThreadHandle(handle)) return TRUE;
   FileObject* file = fileObject(handle);
   if (file == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);

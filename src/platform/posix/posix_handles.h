@@ -2,6 +2,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -9,7 +10,7 @@
 
 namespace vna::platform::posix {
 
-enum class HandleKind { File, Find };
+enum class HandleKind { File, Find, Thread, Process };
 
 struct HandleObject {
   explicit HandleObject(HandleKind k) : kind(k) {}
@@ -44,6 +45,14 @@ struct FindObject : HandleObject {
   int heldFd = -1;
   std::string heldName;
   struct stat heldInfo;
+};
+
+// A thread started by CreateThread; `joined` once WaitForSingleObject has
+// seen it end.
+struct ThreadObject : HandleObject {
+  ThreadObject() : HandleObject(HandleKind::Thread) {}
+  pthread_t thread;
+  bool joined = false;
 };
 
 }  // namespace vna::platform::posix

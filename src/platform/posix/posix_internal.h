@@ -39,6 +39,10 @@ int adoptListedFile(const std::string& native, struct stat& st);
 // only way to drop the held files.
 bool beginChange();
 
+// Closes `handle` when it is a thread's (posix_threads.cpp); false for any
+// other handle.
+bool closeThreadHandle(HANDLE handle);
+
 // 100-nanosecond intervals since 1601, as FILETIME counts them.
 FILETIME fileTimeFrom(long long seconds, long nanoseconds);
 

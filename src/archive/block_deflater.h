@@ -1,0 +1,101 @@
+// One raw deflate stream made of fixed-size blocks deflated side by side.
+//
+// The input is cut every kBlockSize bytes, whatever the pieces it arrives
+// in. Each block is deflated at level 6 (window 15, memory level 8) with
+// the last 32 KiB of the block before it as its dictionary and ends with a
+// sync flush; the last block, possibly empty, ends the stream. Each block's
+// bytes are therefore a function of the input alone: the stream is the same
+// whatever the number of workers and however they are scheduled, and any
+// inflater reads it as one ordinary deflate stream.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "fs/byte_range.h"
+#include "platform_api.h"
+
+namespace vna {
+
+class BlockDeflater {
+ public:
+  // Where the input and the output go, on the caller's thread.
+  class Client {
+   public:
+    virtual ~Client() = default;
+    // Each block's input, in stream order, once the block is complete and
+    // before it is deflated.
+    virtual void taken(ConstByteRange input) = 0;
+    // Deflated bytes in stream order; may throw (the deflater stays usable
+    // only for destruction).
+    virtual void deflated(ConstByteRange output) = 0;
+  };
+
+  static constexpr std::size_t kBlockSize = 256 * 1024;
+  static constexpr unsigned kMaxWorkers = 16;
+
+  // `workers` threads deflate (at most kMaxWorkers); with 0 every block is
+  // deflated on the caller's thread, with the same result. Threads that
+  // cannot be started are done without. Throws DeflateInitError.
+  BlockDeflater(unsigned workers, Client& client);
+  // Stops and joins every worker; never throws; passes nothing on.
+  ~BlockDeflater();
+  BlockDeflater(const BlockDeflater&) = delete;
+  BlockDeflater& operator=(const BlockDeflater&) = delete;
+
+  // Free room in the current block for the caller to fill; never empty.
+  ByteRange room();
+  // The first `count` bytes of the last room() are input. A block that
+  // fills up is deflated; finished blocks reach the client in order, so
+  // this may throw DeflateError or the client's errors.
+  void commit(std::size_t count);
+  // Ends the stream with the current block and passes on everything still
+  // outstanding. Called once, after the last commit. DeflateError or the
+  // client's errors.
+  void finish();
+
+  // Workers this process should run: one per processor it may run on (its
+  // affinity mask), at most kMaxWorkers, and none when it has only one.
+  static unsigned availableWorkers();
+
+ private:
+  struct Block;
+  struct Worker;
+
+  static DWORD WINAPI runWorker(LPVOID parameter);
+  void work(Worker& worker);
+  // Deflates `block` with `stream`; false when zlib fails.
+  static bool deflateBlock(z_stream& stream, Block& block);
+  void submit(bool last);
+  void startNextBlock();
+  // Passes on the oldest outstanding block, waiting for it when `wait`;
+  // false when it was not done and `wait` was not asked.
+  bool passOldest(bool wait);
+  void stopWorkers();
+
+  Client& client_;
+  // Fixed in place once made: a z_stream must not move after its init.
+  std::unique_ptr<Block[]> blocks_;
+  std::size_t blockCount_ = 0;
+  std::unique_ptr<Worker[]> workers_;
+  unsigned workerCount_ = 0;
+  // Deflates on the caller's thread when no worker runs.
+  std::unique_ptr<Worker> inline_;
+  // Sequence numbers: the block being filled, the oldest not yet passed on.
+  uint64_t filling_ = 0;
+  uint64_t passed_ = 0;
+  Block* current_ = nullptr;
+
+  // Shared with the workers, under lock_.
+  CRITICAL_SECTION lock_;
+  CONDITION_VARIABLE workReady_;
+  CONDITION_VARIABLE blockDone_;
+  uint64_t submitted_ = 0;
+  uint64_t picked_ = 0;
+  bool stopping_ = false;
+};
+
+}  // namespace vna
