@@ -311,5 +311,73 @@ TEST(SeamContract, MoveOverAReadOnlyFileIsRefused) {
   EXPECT_EQ(readFile(box.path("ro.txt")), "keep");
 }
 
+// Threads hand a token round in turn through one critical section and one
+// condition variable: a lost wake-up hangs, a lock that does not exclude
+// loses counts, a join that returns early reads a count not yet final.
+struct TokenRing {
+  CRITICAL_SECTION lock;
+  CONDITION_VARIABLE turn;
+  unsigned threads = 0;
+  unsigned next = 0;
+  unsigned rounds = 0;
+  unsigned long passes = 0;
+  DWORD lastErrorSeen[4] = {};
+};
+
+struct RingMember {
+  TokenRing* ring;
+  unsigned index;
+};
+
+DWORD WINAPI passToken(LPVOID parameter) {
+  RingMember* member = static_cast<RingMember*>(parameter);
+  TokenRing& ring = *member->ring;
+  SetLastError(1000 + member->index);
+  for (unsigned round = 0; round < ring.rounds; ++round) {
+    EnterCriticalSection(&ring.lock);
+    while (ring.next != member->index) SleepConditionVariableCS(&ring.turn, &ring.lock, INFINITE);
+    ++ring.passes;
+    ring.next = (ring.next + 1) % ring.threads;
+    WakeAllConditionVariable(&ring.turn);
+    LeaveCriticalSection(&ring.lock);
+  }
+  ring.lastErrorSeen[member->index] = GetLastError();
+  return 0;
+}
+
+TEST(SeamContract, ThreadsTakeTurnsUnderOneLockAndAreJoined) {
+  TokenRing ring;
+  ring.threads = 4;
+  ring.rounds = 2000;
+  InitializeCriticalSection(&ring.lock);
+  InitializeConditionVariable(&ring.turn);
+  RingMember members[4];
+  HANDLE threads[4];
+  SetLastError(7);
+  for (unsigned i = 0; i < 4; ++i) {
+    members[i] = RingMember{&ring, i};
+    threads[i] = CreateThread(nullptr, 0, passToken, &members[i], 0, nullptr);
+    ASSERT_NE(threads[i], nullptr);
+  }
+  for (HANDLE thread : threads) {
+    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    EXPECT_TRUE(CloseHandle(thread));
+  }
+  EXPECT_EQ(ring.passes, 4u * 2000u);
+  for (unsigned i = 0; i < 4; ++i) {
+    EXPECT_EQ(ring.lastErrorSeen[i], 1000 + i) << "the last error is each thread's own";
+  }
+  EXPECT_EQ(GetLastError(), 7u);
+  DeleteCriticalSection(&ring.lock);
+}
+
+TEST(SeamContract, TheProcessMayRunOnAtLeastOneProcessorItsSystemHas) {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &process, &system));
+  EXPECT_NE(process, 0u);
+  EXPECT_EQ(process & ~system, 0u);
+}
+
 }  // namespace
 }  // namespace vna::test
