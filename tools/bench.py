@@ -123,6 +123,9 @@ def sh(text):
 
 
 ISAL_BOUND = "bound (zlib stream, ISA-L inflate)"
+ONE_PROCESSOR = "vnarchive on one processor (taskset -c 0)"
+PIGZ_ALL = "tar + pigz -6 (threads: pigz's default)"
+PROCESSORS = len(os.sched_getaffinity(0))
 
 
 def tools(program, windows, bound, isal_bound):
@@ -136,6 +139,8 @@ def tools(program, windows, bound, isal_bound):
             "64-bit test" if build == "windows64" else "32-bit")
     table = [
         ("vnarchive", lambda c, l, a: [program, "-a", c, a], lambda a, l, d: [program, "-x", a, d], None, "vna"),
+        (ONE_PROCESSOR, lambda c, l, a: ["taskset", "-c", "0", program, "-a", c, a],
+         lambda a, l, d: ["taskset", "-c", "0", program, "-x", a, d], None, "vna"),
         ("bound (one zlib stream)", lambda c, l, a: [bound, "deflate", l, a],
          lambda a, l, d: [bound, "inflate", l, a, d], None, "z"),
         (ISAL_BOUND, lambda c, l, a: [bound, "deflate", l, a],
@@ -144,6 +149,8 @@ def tools(program, windows, bound, isal_bound):
          lambda a, l, d: sh("mkdir -p '%s' && gzip -dc '%s' | tar -xf - -C '%s'" % (d, a, d)), None, "tgz"),
         ("tar + pigz -p1 -6", lambda c, l, a: sh("tar -cf - -C '%s' . | pigz -p1 -6 > '%s'" % (c, a)),
          lambda a, l, d: sh("mkdir -p '%s' && pigz -p1 -dc '%s' | tar -xf - -C '%s'" % (d, a, d)), None, "tgz"),
+        (PIGZ_ALL, lambda c, l, a: sh("tar -cf - -C '%s' . | pigz -6 > '%s'" % (c, a)),
+         lambda a, l, d: sh("mkdir -p '%s' && pigz -dc '%s' | tar -xf - -C '%s'" % (d, a, d)), None, "tgz"),
         ("tar + igzip -3", lambda c, l, a: sh("tar -cf - -C '%s' . | igzip -3 -c > '%s'" % (c, a)),
          lambda a, l, d: sh("mkdir -p '%s' && igzip -dc '%s' | tar -xf - -C '%s'" % (d, a, d)), None, "tgz"),
         ("bsdtar -z", lambda c, l, a: ["bsdtar", "-czf", a, "-C", c, "."],
@@ -160,7 +167,8 @@ def tools(program, windows, bound, isal_bound):
     if not isal_bound:
         table = [t for t in table if t[0] != ISAL_BOUND]
     # A pipeline row needs its second program (igzip, pigz) as well.
-    needs = {"tar + igzip -3": "igzip", "tar + pigz -p1 -6": "pigz"}
+    needs = {"tar + igzip -3": "igzip", "tar + pigz -p1 -6": "pigz", PIGZ_ALL: "pigz",
+             ONE_PROCESSOR: "taskset"}
     table = [t for t in table if t[0] not in needs or shutil.which(needs[t[0]])]
     return [t for t in table if shutil.which(t[1]("x", "x", "x")[0]) or t[1]("x", "x", "x")[0] in (program, bound)]
 
@@ -212,6 +220,10 @@ def report(name, corpus, results, table):
     bound = results["bound (one zlib stream)"]
     bc, bx = median(bound["create"], 0), median(bound["extract"], 0)
     ix = median(isal["extract"], 0) if isal else None
+    # What creation could reach if the bound's one stream were spread over
+    # every processor without any cost: the row the parallel writer is held to.
+    lines.append("| serial zlib bound / %d processors | %.3f | | | | %.3f | | | | |" % (
+        PROCESSORS, bc / PROCESSORS, 1.0 / PROCESSORS) + (" |" if isal else ""))
     for label, *_ in table:
         r = results[label]
         c, x = r["create"], r["extract"]
@@ -231,6 +243,7 @@ def main():
     parser.add_argument("--measure", required=True)
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--corpora", default="headers,mixed,single,small")
+    parser.add_argument("--tools", help="comma-separated labels' beginnings; all when absent")
     parser.add_argument("--output")
     args = parser.parse_args()
     global MEASURE
@@ -238,6 +251,9 @@ def main():
     root = build_corpora()
     table = tools(os.path.abspath(args.program), args.windows and os.path.abspath(args.windows),
                   os.path.abspath(args.bound), args.isal_bound and os.path.abspath(args.isal_bound))
+    if args.tools:
+        wanted = args.tools.split(",")
+        table = [t for t in table if t[0].startswith("bound (one") or any(t[0] == w or t[0].startswith(w + " ") for w in wanted)]
     if args.windows:
         # A server left running (make test keeps one per prefix) polls.
         subprocess.call([WINE_RUN, "--stop-server", os.path.abspath(args.windows)])

@@ -129,7 +129,7 @@ void BlockDeflater::commit(std::size_t count) {
 
 void BlockDeflater::finish() {
   submit(true);
-  while (passed_ <= filling_) passOldest(true);
+  while (passed_ <= filling_) passOldest();
 }
 
 void BlockDeflater::submit(bool last) {
@@ -144,16 +144,17 @@ void BlockDeflater::submit(bool last) {
     ++submitted_;
     WakeConditionVariable(&workReady_);
     LeaveCriticalSection(&lock_);
-    // Whatever is already done goes to the file now, not in a burst later.
-    while (passed_ < filling_ && passOldest(false)) {
-    }
   }
   if (!last) startNextBlock();
 }
 
 void BlockDeflater::startNextBlock() {
+  // Blocks are passed on only when their place is needed (or at the end),
+  // never as soon as a worker happens to finish: for a given number of
+  // workers the file sees its writes at the same points of the input on
+  // every run, so a failed write is met at the same place each time.
   uint64_t next = filling_ + 1;
-  while (next - passed_ >= blockCount_) passOldest(true);
+  while (next - passed_ >= blockCount_) passOldest();
   Block& previous = *current_;
   Block& block = blocks_[next % blockCount_];
   // Only the last block is short, so the one before is always full.
@@ -167,15 +168,11 @@ void BlockDeflater::startNextBlock() {
   current_ = &block;
 }
 
-bool BlockDeflater::passOldest(bool wait) {
+void BlockDeflater::passOldest() {
   Block& block = blocks_[passed_ % blockCount_];
   if (workerCount_ > 0) {
     EnterCriticalSection(&lock_);
     while (block.state != State::Done && block.state != State::Failed) {
-      if (!wait) {
-        LeaveCriticalSection(&lock_);
-        return false;
-      }
       SleepConditionVariableCS(&blockDone_, &lock_, INFINITE);
     }
     LeaveCriticalSection(&lock_);
@@ -184,7 +181,6 @@ bool BlockDeflater::passOldest(bool wait) {
   block.state = State::Free;
   ++passed_;
   client_.deflated(ConstByteRange(block.output.get(), block.output.get() + block.produced));
-  return true;
 }
 
 DWORD WINAPI BlockDeflater::runWorker(LPVOID parameter) {

@@ -86,9 +86,8 @@ class BlockDeflater {
   static bool deflateBlock(z_stream& stream, Block& block);
   void submit(bool last);
   void startNextBlock();
-  // Passes on the oldest outstanding block, waiting for it when `wait`;
-  // false when it was not done and `wait` was not asked.
-  bool passOldest(bool wait);
+  // Passes on the oldest outstanding block, waiting for it.
+  void passOldest();
   void stopWorkers();
 
   Client& client_;

@@ -32,7 +32,8 @@ namespace vna::platform::posix {
 
 namespace {
 
-// Open enumerations, innermost last. The program is single-threaded.
+// Open enumerations, innermost last. Only the main thread lists directories
+// (the compressor's workers never call the seam's file services).
 std::vector<FindObject*>& listings() {
   static std::vector<FindObject*> open;
   return open;
