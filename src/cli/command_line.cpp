@@ -48,12 +48,26 @@ int runCommandLine(int argc, const char* const* argv) {
     };
     FilePath first = absolute(argv[2]);
     FilePath second = absolute(argv[3]);
-    if (isSwitch(argv[1], 'a')) {
-      createArchive(first, second);
-    } else if (isSwitch(argv[1], 'x')) {
-      extractArchive(first, second);
-    } else {
+    bool create = isSwitch(argv[1], 'a');
+    if (!create && !isSwitch(argv[1], 'x')) {
       throw ExceptionPL("Please choose '-a' for 'Archive' or '-x' for 'Extract'.\n");
+    }
+    // Paths are spelt with either separator, and the file layer turns "\"
+    // into "/" where the OS knows only "/": a name holding "\" there would
+    // quietly become another path. Such an argument, or a relative one
+    // below a current directory whose name holds "\", is refused before
+    // anything is touched, as an unusable path in that role is.
+    auto usable = [&](const char* argument) {
+      if (platform::kWindowsPaths) return true;
+      if (std::strchr(argument, '\\') != nullptr) return false;
+      return !needsCurrentDirectory(argument, false) || std::strchr(current.text(), '\\') == nullptr;
+    };
+    if (!usable(argv[2])) throw ExceptionPL("Unable to open source location!\n");
+    if (!usable(argv[3])) throw FileIOError(ERROR_PATH_NOT_FOUND);
+    if (create) {
+      createArchive(first, second);
+    } else {
+      extractArchive(first, second);
     }
     return 0;
   } catch (const ExceptionPL& error) {

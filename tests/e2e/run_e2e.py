@@ -611,6 +611,26 @@ class CreationSkips(Base):
         self.assertEqual(sorted(names), ["a\\", "a\\b"])
         self.assertEqual(self.extracted(), {"a/": None, "a/b": b"real a/b"})
 
+    def test_backslash_in_a_linux_path_argument_is_refused(self):
+        # "\\" is no separator on Linux: taken as one, "p\\q" would be p/q.
+        if RUNNER == "wine":
+            self.skipTest("Windows takes both separators")
+        self.write("p/q/inner.txt", b"p/q")
+        self.write("p\\q/name.txt", b"the name p\\q")
+        self.write("arch/ive.vna", b"an earlier file")
+        self.assertSuccess(self.vna("-a", "p", "a.vna"))
+        before = snapshot(self.dir)
+        unknown = "Unknown exception."
+        cases = [(("-a", "p\\q", "out.vna"), self.dir, "Unable to open source location!\n"),
+                 (("-a", "p", "arch\\ive.vna"), self.dir, unknown),
+                 (("-a", ".", "here.vna"), self.p("p\\q"), "Unable to open source location!\n"),
+                 (("-x", "a.vna", "p\\q"), self.dir, unknown),
+                 (("-x", self.p("a.vna"), "out"), self.p("p\\q"), unknown),
+                 (("-x", "arch\\ive.vna", "out"), self.dir, "Unable to open source location!\n")]
+        for args, cwd, message in cases:
+            self.assertFailure(run(args, cwd), message)
+            self.assertEqual(snapshot(self.dir), before, args)
+
     def test_wildcards_are_ordinary_characters(self):
         if RUNNER == "wine":
             self.skipTest("Linux names")
