@@ -26,10 +26,14 @@ int64_t clampToWritableTime(int64_t microseconds) {
 }
 
 bool ArchiveWriter::isArchive(const FilePath& path, const FileHandle* opened) const {
-  if (!archiveKnown_) return false;
+  if (archiveCount_ == 0) return false;
   FileIdentity identity;
   bool known = opened != nullptr ? opened->identity(identity) : queryFileIdentity(path, identity);
-  return known && identity == archive_;
+  if (!known) return false;
+  for (int i = 0; i < archiveCount_; ++i) {
+    if (identity == archive_[i]) return true;
+  }
+  return false;
 }
 
 ArchiveWriter::Entry ArchiveWriter::writeEntry(const FilePath& path, const char* name,

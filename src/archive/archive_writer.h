@@ -15,11 +15,10 @@ class ArchiveWriter : public CompressedStreamWriter {
                          unsigned workers = BlockDeflater::availableWorkers())
       : CompressedStreamWriter(file, workers) {}
 
-  // The archive file itself; an entry that turns out to be this file is
-  // never read into the archive.
-  void setArchiveIdentity(const FileIdentity& identity) {
-    archive_ = identity;
-    archiveKnown_ = true;
+  // A file that is never read into the archive: the archive being written,
+  // and the earlier file it will replace. Up to two are kept.
+  void addArchiveIdentity(const FileIdentity& identity) {
+    if (archiveCount_ < 2) archive_[archiveCount_++] = identity;
   }
 
   enum class Entry { WrittenFile, WrittenDirectory, IsTheArchive, Skipped };
@@ -44,8 +43,8 @@ class ArchiveWriter : public CompressedStreamWriter {
   bool isArchive(const FilePath& path, const FileHandle* opened) const;
   void copyData(const FileHandle& file, uint32_t size);
 
-  FileIdentity archive_;
-  bool archiveKnown_ = false;
+  FileIdentity archive_[2];
+  int archiveCount_ = 0;
 };
 
 // Modification times outside the years 0 to 9999 cannot be read back from

@@ -21,9 +21,15 @@ bool sameFile(const FilePath& a, const FilePath& b) {
   return queryFileIdentity(a, first) && queryFileIdentity(b, second) && first == second;
 }
 
-}  // namespace
-
-namespace {
+// Removes the temporary archive of a run that did not finish. Declared
+// before the file handle, so the file is closed first: an open file cannot
+// be deleted everywhere.
+struct TemporaryArchive {
+  FilePath path;
+  ~TemporaryArchive() {
+    if (!path.empty()) removePathQuietly(path);
+  }
+};
 
 // Whether a listed name can be stored as itself. "\\" is the archive's
 // separator, legal in a POSIX name: such a name would be read back as a path
@@ -115,31 +121,40 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
     throw ExceptionPL("Archive location is the same as the source location!\n");
   }
 
+  // The archive is written under a temporary name beside its final one and
+  // takes that name only when it is complete and closed: a run that fails
+  // leaves an earlier file of that name as it was and no partial archive.
+  // What would make the final move fail is asked first, before the source
+  // is read, so a doomed run ends as early as a create over it would.
+  FileIdentity earlier;
+  const bool replacing = checkReplaceable(archive, earlier);
+  TemporaryArchive temporary;
+  unsigned next = 0;
   WritableFileHandle file;
-  file.create(archive);
-  ArchiveWriter writer(file);
-  FileIdentity identity;
-  if (file.identity(identity)) writer.setArchiveIdentity(identity);
-
+  temporary.path = file.createTemporaryBeside(archive, next);
   bool skipped = false;
-  if (isFile) {
-    std::string name = source.fileName();
-    if (writer.writeEntry(source, name.c_str(), item.modificationTime()) ==
-        ArchiveWriter::Entry::Skipped) {
-      skipped = true;
+  {
+    ArchiveWriter writer(file);
+    FileIdentity identity;
+    if (file.identity(identity)) writer.addArchiveIdentity(identity);
+    // The file about to be replaced is an archive of an earlier run, not
+    // part of the source.
+    if (replacing) writer.addArchiveIdentity(earlier);
+
+    if (isFile) {
+      std::string name = source.fileName();
+      if (writer.writeEntry(source, name.c_str(), item.modificationTime()) ==
+          ArchiveWriter::Entry::Skipped) {
+        skipped = true;
+      }
+    } else {
+      writeDirectoryTree(writer, source, std::string(), skipped);
     }
-  } else {
-    writeDirectoryTree(writer, source, std::string(), skipped);
+    writer.finishArchive();
   }
-  writer.finishArchive();
-  try {
-    file.close();
-  } catch (...) {
-    // The archive is complete and patched but the OS could not confirm it:
-    // a failed run must not leave an archive that reads as valid.
-    removePathQuietly(archive);
-    throw;
-  }
+  file.close();
+  moveReplacing(temporary.path, archive);
+  temporary.path = FilePath();
   if (skipped) throw ExceptionPL("Some files or directories could not be archived.\n");
 }
 

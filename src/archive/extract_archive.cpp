@@ -56,7 +56,7 @@ class FilePlacer {
         created = out.createNew(target.path);
         if (!created) {
           if (!mayReplace(target)) throw Refused();
-          temporary = createTemporary(out, target.path);
+          temporary = out.createTemporaryBeside(target.path, nextTemporary_);
         }
         FileWriter writer(out, 0);
         while (remaining > 0) {
@@ -109,21 +109,6 @@ class FilePlacer {
       return false;
     }
     return true;
-  }
-
-  // A new file beside `path`, under a name no other file has: another run
-  // extracting into the same directory picks the next free one.
-  FilePath createTemporary(WritableFileHandle& out, const FilePath& path) {
-    std::string directory(path.text());
-    std::string::size_type separator = directory.find_last_of("\\/");
-    directory.resize(separator == std::string::npos ? 0 : separator + 1);
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-      char name[32];
-      std::snprintf(name, sizeof name, "~vna%u.tmp", nextTemporary_++);
-      FilePath candidate((directory + name).c_str());
-      if (out.createNew(candidate)) return candidate;
-    }
-    throw FileIOError(0);
   }
 
   TargetDirectory& destination_;

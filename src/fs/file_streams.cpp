@@ -1,8 +1,12 @@
 #include "fs/file_streams.h"
 
+#include <cstdio>
+#include <string>
+
 #include "fs/error_tables.h"
 #include "fs/errors.h"
 #include "fs/file_item.h"
+#include "fs/fs_ops.h"
 
 namespace vna {
 
@@ -88,6 +92,39 @@ void WritableFileHandle::open(const FilePath& path) {
   handle_ = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle_ == INVALID_HANDLE_VALUE) mapCreateError(GetLastError());
+}
+
+FilePath WritableFileHandle::createTemporaryBeside(const FilePath& path, unsigned& next) {
+  std::string directory(path.text());
+  std::string::size_type separator = directory.find_last_of("\\/");
+  directory.resize(separator == std::string::npos ? 0 : separator + 1);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "~vna%u.tmp", next++);
+    FilePath candidate((directory + name).c_str());
+    if (createNew(candidate)) return candidate;
+  }
+  throw FileIOError(0);
+}
+
+bool checkReplaceable(const FilePath& path, FileIdentity& standing) {
+  if (examinePath(path) == PathKind::Link) return false;
+  HANDLE handle = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND) return false;
+    mapCreateError(code);
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  bool known = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!known) return false;
+  // Opening for writing is not refused for a read-only file everywhere (an
+  // administrator may), but replacing one is.
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) mapCreateError(ERROR_ACCESS_DENIED);
+  standing = FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
 }
 
 namespace {

@@ -62,7 +62,18 @@ class WritableFileHandle : public FileHandle {
   bool createNew(const FilePath& path);
   // Opens an existing file for reading and writing.
   void open(const FilePath& path) override;
+  // Creates a new file beside `path` (in its directory) under a name no
+  // other file has, counting `next` up until one is free; returns that
+  // name. Another run working in the same directory picks the next one.
+  FilePath createTemporaryBeside(const FilePath& path, unsigned& next);
 };
+
+// Raises what `create` would raise for `path`, without changing anything:
+// the create table for a directory, a read-only file, or a file the OS will
+// not let this process write. Nothing at `path`, or a link, is fine (a link
+// is replaced, not written through). When a file stands there, its identity
+// goes to `standing` and true is returned.
+bool checkReplaceable(const FilePath& path, FileIdentity& standing);
 
 // Looks up the identity of whatever file stands at `path` without reading
 // it (so a file held open for writing can be asked too). False when there

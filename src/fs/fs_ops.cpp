@@ -85,6 +85,12 @@ void replaceFile(const FilePath& from, const FilePath& to) {
   raiseFileSystemError(code);
 }
 
+void moveReplacing(const FilePath& from, const FilePath& to) {
+  if (!MoveFileExA(from.text(), to.text(), MOVEFILE_REPLACE_EXISTING)) {
+    raiseFileSystemError(GetLastError());
+  }
+}
+
 void removePath(const FilePath& path) {
   FileItem item;
   if (!item.lookup(path)) return;

@@ -27,6 +27,10 @@ bool ensureRealDirectory(const FilePath& path);
 // at `to` is replaced too (its attributes are put back if the move fails).
 // The FileIOError family on failure; `from` then still exists.
 void replaceFile(const FilePath& from, const FilePath& to);
+// Renames the file `from` to `to` in one step, replacing a file or link
+// standing at `to` unless it is read-only (refused, as creating over it
+// would be). The FileIOError family on failure; `from` then still exists.
+void moveReplacing(const FilePath& from, const FilePath& to);
 // Deletes a file (clearing read-only first) or an empty directory; nothing
 // at the path is fine. Removal errors propagate.
 void removePath(const FilePath& path);

@@ -126,9 +126,28 @@ TEST(CreateArchive, ArchiveInsideTheSourceIsLeftOut) {
   Sandbox box;
   test::makeDirectory(box.path("src"));
   test::writeFile(box.path("src\\a.txt"), "abc");
-  createArchive(box.path("src"), box.path("src\\self.vna"));
-  std::vector<std::string> stored = names(body(box.path("src\\self.vna")));
-  EXPECT_EQ(stored, (std::vector<std::string>{"a.txt"}));
+  // The second run meets the first run's archive at the final name and its
+  // own one under a temporary name: neither is stored.
+  for (int run = 0; run < 2; ++run) {
+    createArchive(box.path("src"), box.path("src\\self.vna"));
+    std::vector<std::string> stored = names(body(box.path("src\\self.vna")));
+    EXPECT_EQ(stored, (std::vector<std::string>{"a.txt"}));
+  }
+  createArchive(box.path("src"), box.path("out.vna"));
+  std::vector<std::string> outside = names(body(box.path("out.vna")));
+  std::sort(outside.begin(), outside.end());
+  EXPECT_EQ(outside, (std::vector<std::string>{"a.txt", "self.vna"}));
+}
+
+TEST(CreateArchive, ReadOnlyEarlierArchiveIsRefusedBeforeTheSourceIsRead) {
+  Sandbox box;
+  test::makeDirectory(box.path("src"));
+  test::writeFile(box.path("ro.vna"), "earlier");
+  test::setReadOnly(box.path("ro.vna"), true);
+  EXPECT_THROW(createArchive(box.path("src"), box.path("ro.vna")), FileIOError);
+  test::setReadOnly(box.path("ro.vna"), false);
+  EXPECT_EQ(test::readFile(box.path("ro.vna")), "earlier");
+  EXPECT_FALSE(test::exists(box.path("~vna0.tmp")));
 }
 
 TEST(CreateArchive, TimesOutsideYearsZeroTo9999AreClamped) {

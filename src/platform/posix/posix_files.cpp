@@ -243,7 +243,9 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
   if (current == nullptr) return FALSE;
   const struct stat& st = *current;
   *info = BY_HANDLE_FILE_INFORMATION{};
-  info->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
+  if ((st.st_mode & 0222) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+  info->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
   info->ftLastWriteTime =
       vna::platform::posix::fileTimeFrom(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
   info->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
