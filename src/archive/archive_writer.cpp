@@ -36,8 +36,23 @@ bool ArchiveWriter::isArchive(const FilePath& path, const FileHandle* opened) co
   return false;
 }
 
+bool ArchiveWriter::liesBelowSource(const FileHandle& file) const {
+  // Asked of the open handle, so the answer is about the very file that is
+  // read, whatever happens to the link meanwhile.
+  std::string reached = file.finalPath();
+  const std::string& root = sourceRoot_;
+  if (root.empty() || reached.size() <= root.size() ||
+      reached.compare(0, root.size(), root) != 0) {
+    return false;
+  }
+  char last = root.back();
+  return last == '/' || last == '\\' || reached[root.size()] == '/' ||
+         reached[root.size()] == '\\';
+}
+
 ArchiveWriter::Entry ArchiveWriter::writeEntry(const FilePath& path, const char* name,
-                                               int64_t modificationTime, bool listedAsDirectory) {
+                                               int64_t modificationTime, Listed listed) {
+  const bool listedAsDirectory = listed == Listed::Directory;
   // The item is looked at afresh and stored as what it is now: a file
   // through its opened handle (one look serves both the size and the
   // reading), a directory by a lookup. The listing's word only says which
@@ -64,6 +79,9 @@ ArchiveWriter::Entry ArchiveWriter::writeEntry(const FilePath& path, const char*
   uint64_t freshSize = 0;
   if (!directory) {
     if (isArchive(path, &file)) return Entry::IsTheArchive;
+    // A pipe or device would be stored as an empty file, or read for ever.
+    if (!file.isDiskFile()) return Entry::Skipped;
+    if (listed == Listed::LinkToFile && !liesBelowSource(file)) return Entry::Skipped;
     freshSize = file.size64();
     if (freshSize > format::kMaxFileSize) throw ArchiveWriterError();
   }

@@ -39,7 +39,10 @@ struct TemporaryArchive {
 // lookup of one name.
 bool isStorableName(const char* name) {
   if (std::strchr(name, '\\') != nullptr || std::strcmp(name, "*.*") == 0) return false;
-  return !(platform::kWindowsPaths && std::strchr(name, '?') != nullptr);
+  if (!platform::kWindowsPaths) return true;
+  // A device name opens the device, not a file of that name: "nul.txt"
+  // reads as empty, "com1" may wait for a line.
+  return std::strchr(name, '?') == nullptr && !isReservedDeviceName(name, name + std::strlen(name));
 }
 
 void walk(ArchiveWriter& writer, const FilePath& directory, const std::string& prefix,
@@ -50,7 +53,11 @@ void walk(ArchiveWriter& writer, const FilePath& directory, const std::string& p
     const FileItem& item = entries.item();
     const char* leaf = item.fileName();
     if (!item.isFile() && !item.isDirectory()) continue;  // "." and ".."
-    if (!isStorableName(leaf)) {
+    // Nothing outside the source is opened: a link to a directory is not
+    // walked (links can multiply a tree without end, or lead anywhere), a
+    // link to a file is stored only when its file lies below the source,
+    // and a pipe, socket or device is never opened at all.
+    if (!isStorableName(leaf) || item.isDevice() || (item.isLink() && item.isDirectory())) {
       skipped = true;
       continue;
     }
@@ -70,8 +77,11 @@ void walk(ArchiveWriter& writer, const FilePath& directory, const std::string& p
       skipped = true;
       continue;
     }
+    ArchiveWriter::Listed listed = listedDirectory  ? ArchiveWriter::Listed::Directory
+                                   : item.isLink() ? ArchiveWriter::Listed::LinkToFile
+                                                   : ArchiveWriter::Listed::File;
     ArchiveWriter::Entry written =
-        writer.writeEntry(item.path(), name.c_str(), item.modificationTime(), listedDirectory);
+        writer.writeEntry(item.path(), name.c_str(), item.modificationTime(), listed);
     if (written == ArchiveWriter::Entry::Skipped) skipped = true;
     if (written != ArchiveWriter::Entry::WrittenDirectory) continue;
     if (!listedDirectory && isAncestor()) {
@@ -148,6 +158,7 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
         skipped = true;
       }
     } else {
+      writer.setSourceRoot(finalDirectoryPath(source));
       writeDirectoryTree(writer, source, std::string(), skipped);
     }
     writer.finishArchive();

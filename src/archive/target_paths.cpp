@@ -29,7 +29,11 @@ bool isReservedDeviceName(const char* begin, const char* end) {
   for (const char* word : {"CON", "PRN", "AUX", "NUL"}) {
     if (equalsIgnoringCase(begin, stem, word)) return true;
   }
-  if (stem - begin == 4 && stem[-1] >= '1' && stem[-1] <= '9') {
+  // COM1-COM9 and LPT1-LPT9, and with the superscript digits one, two and
+  // three of the ANSI code page (0xB9, 0xB2, 0xB3), which Windows also maps
+  // to those devices.
+  const unsigned char digit = stem - begin == 4 ? static_cast<unsigned char>(stem[-1]) : 0;
+  if ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3) {
     return equalsIgnoringCase(begin, stem - 1, "COM") || equalsIgnoringCase(begin, stem - 1, "LPT");
   }
   return false;

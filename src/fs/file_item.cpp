@@ -63,6 +63,21 @@ bool FileItem::isDirectory() const {
          !isDotName(record_.cFileName);
 }
 
+bool FileItem::isLink() const {
+  requireFound();
+  // Other reparse points (placeholders of cloud files, deduplicated files)
+  // stand for their own data and are files like any other. A reparse point
+  // listed without its tag (Wine lists a Unix link so) is taken as a link.
+  DWORD tag = record_.dwReserved0;
+  return (record_.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+         (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
+bool FileItem::isDevice() const {
+  requireFound();
+  return (record_.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0;
+}
+
 const char* FileItem::fileName() const {
   requireFound();
   return record_.cFileName;

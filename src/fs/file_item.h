@@ -23,6 +23,11 @@ class FileItem {
   // The queries below throw FileItemError unless the last lookup found the item.
   bool isFile() const;       // anything that is not a directory
   bool isDirectory() const;  // directory bit set, name neither "." nor ".."
+  // A name surrogate: a symbolic link or junction, whatever it leads to
+  // (isDirectory tells whether that is a directory), or nothing.
+  bool isLink() const;
+  // Neither a file with data nor a directory: a FIFO, socket or device.
+  bool isDevice() const;
   const char* fileName() const;
   uint64_t size() const;
   // Microseconds since 1970-01-01 UTC, FAT-corrected where the volume is FAT.

@@ -67,6 +67,43 @@ bool FileHandle::identity(FileIdentity& out) const {
   return true;
 }
 
+bool FileHandle::isDiskFile() const {
+  return handle_ != INVALID_HANDLE_VALUE && GetFileType(handle_) == FILE_TYPE_DISK;
+}
+
+namespace {
+
+std::string finalPathOf(HANDLE handle) {
+  std::string path(MAX_PATH, '\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD length = GetFinalPathNameByHandleA(handle, &path[0], static_cast<DWORD>(path.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) return std::string();
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.assign(length, '\0');
+  }
+  return std::string();
+}
+
+}  // namespace
+
+std::string FileHandle::finalPath() const {
+  return handle_ == INVALID_HANDLE_VALUE ? std::string() : finalPathOf(handle_);
+}
+
+std::string finalDirectoryPath(const FilePath& path) {
+  if (path.empty()) return std::string();
+  HANDLE handle = CreateFileA(path.text(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::string();
+  std::string resolved = finalPathOf(handle);
+  CloseHandle(handle);
+  return resolved;
+}
+
 void WritableFileHandle::create(const FilePath& path) {
   close();
   handle_ = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,

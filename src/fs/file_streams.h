@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "fs/byte_range.h"
 #include "fs/file_path.h"
@@ -42,6 +43,11 @@ class FileHandle {
   uint64_t size64() const;
   // False when the OS cannot say.
   bool identity(FileIdentity& out) const;
+  // True when the open file is a file on a disk, not a pipe or a device.
+  bool isDiskFile() const;
+  // The path the OS reached the open file by, every link resolved, in the
+  // OS's own form; empty when it cannot say.
+  std::string finalPath() const;
   bool isOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
   HANDLE handle() const { return handle_; }
 
@@ -74,6 +80,11 @@ class WritableFileHandle : public FileHandle {
 // is replaced, not written through). When a file stands there, its identity
 // goes to `standing` and true is returned.
 bool checkReplaceable(const FilePath& path, FileIdentity& standing);
+
+// The directory at `path` as the OS resolves it (every link and ".." taken
+// as the OS takes them), in the form `FileHandle::finalPath` gives; empty
+// when it cannot say.
+std::string finalDirectoryPath(const FilePath& path);
 
 // Looks up the identity of whatever file stands at `path` without reading
 // it (so a file held open for writing can be asked too). False when there

@@ -49,11 +49,14 @@ TEST(EntryBaseName, IsTheLastComponentAsStored) {
 
 TEST(DeviceNames, ReservedInAnyCaseAloneOrWithExtension) {
   const char* reserved[] = {"CON", "con", "Prn", "aux", "NUL", "nul.txt", "COM1", "com9.log",
-                            "LPT1", "lpt9", "CON .txt", "aux.tar.gz"};
+                            "LPT1", "lpt9", "CON .txt", "aux.tar.gz",
+                            // Superscript digits in the ANSI code page: COM¹, lpt², Com³.x
+                            "COM\xB9", "lpt\xB2", "Com\xB3.x"};
   for (const char* name : reserved) {
     EXPECT_TRUE(isReservedDeviceName(name, name + std::char_traits<char>::length(name))) << name;
   }
-  const char* ordinary[] = {"CONSOLE", "COM0", "COM10", "LPT", "nul_", "xcon", "", "C0N"};
+  const char* ordinary[] = {"CONSOLE", "COM0", "COM10", "LPT", "nul_", "xcon", "", "C0N",
+                            "COM\xBC", "COM\xB9\xB9"};
   for (const char* name : ordinary) {
     EXPECT_FALSE(isReservedDeviceName(name, name + std::char_traits<char>::length(name))) << name;
   }

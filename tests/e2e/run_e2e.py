@@ -10,6 +10,7 @@ import concurrent.futures
 import os
 import random
 import shutil
+import socket
 import stat
 import subprocess
 import sys
@@ -597,6 +598,50 @@ class CreationSkips(Base):
         os.symlink("..", self.p("src/sub/up"))
         self.assertFailure(self.vna("-a", "src", "a.vna"), self.SKIPPED)
         self.assertEqual(self.extracted(), {"a.txt": b"a", "sub/": None, "sub/b.txt": b"b"})
+
+    def test_links_and_special_files_are_left_out_unless_they_lead_below_the_source(self):
+        self.write("outside/secret.txt", b"outside the source")
+        self.write("outside/deep/x.txt", b"x")
+        self.write("src/a.txt", b"a")
+        self.write("src/sub/b.txt", b"b")
+        os.symlink("../outside", self.p("src/dirlink"))
+        os.symlink("..", self.p("src/sub/up"))
+        os.mkfifo(self.p("src/fifo"))
+        listener = socket.socket(socket.AF_UNIX)
+        listener.bind(self.p("src/socket"))
+        expected = {"a.txt": b"a", "sub/": None, "sub/b.txt": b"b"}
+        if RUNNER != "wine":
+            # Wine shows a link to a file as that file; Linux shows the link.
+            os.symlink("a.txt", self.p("src/in.txt"))
+            os.symlink("../outside/secret.txt", self.p("src/out.txt"))
+            os.symlink("nowhere", self.p("src/dangling"))
+            os.symlink("loop2", self.p("src/loop1"))
+            os.symlink("loop1", self.p("src/loop2"))
+            expected["in.txt"] = b"a"
+        try:
+            self.assertFailure(self.vna("-a", "src", "a.vna"), self.SKIPPED)
+        finally:
+            listener.close()
+        self.assertEqual(self.extracted(), expected)
+        # The source argument itself may be a link: the user named it.
+        os.symlink("outside/deep", self.p("named"))
+        self.assertSuccess(self.vna("-a", "named", "b.vna"))
+        self.assertEqual(self.extracted("b.vna"), {"x.txt": b"x"})
+
+    def test_device_names_in_the_source_are_left_out_on_windows(self):
+        names = ["nul", "aux", "com1", "aux.c", "nul.tar.gz", "CON.txt", "lpt1/inner.txt",
+                 "prn/inner.txt"]
+        for name in names:
+            self.write("src/" + name, b"data of " + name.encode())
+        self.write("src/ok.txt", b"ok")
+        expected = {"ok.txt": b"ok"}
+        if RUNNER == "wine":
+            self.assertFailure(self.vna("-a", "src", "a.vna"), self.SKIPPED)
+        else:
+            # Ordinary names on Linux.
+            self.assertSuccess(self.vna("-a", "src", "a.vna"))
+            expected.update(snapshot(self.p("src")))
+        self.assertEqual(self.extracted(), expected)
 
     def test_names_holding_a_backslash_are_left_out(self):
         if RUNNER == "wine":

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -50,7 +51,7 @@ TEST(PosixSeam, BackslashesAreSeparators) {
   EXPECT_EQ(stat((native(box.root()) + "/d/f.txt").c_str(), &st), 0);
 }
 
-TEST(PosixSeam, ListingFollowsLinksAndLeavesOutSpecialFiles) {
+TEST(PosixSeam, ListingShowsLinksAsReparsePointsAndSpecialFilesAsDevices) {
   Sandbox box;
   std::string root = native(box.root());
   writeFile(box.path("real.txt"), "r");
@@ -60,21 +61,40 @@ TEST(PosixSeam, ListingFollowsLinksAndLeavesOutSpecialFiles) {
   ASSERT_EQ(symlink((root + "/gone").c_str(), (root + "/broken").c_str()), 0);
   ASSERT_EQ(mkfifo((root + "/fifo").c_str(), 0600), 0);
 
-  std::set<std::string> names;
+  const DWORD link = FILE_ATTRIBUTE_REPARSE_POINT;
+  const DWORD kinds = link | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
+  std::map<std::string, DWORD> listed;
   WIN32_FIND_DATAA data;
   HANDLE find = FindFirstFileA((root + "\\*.*").c_str(), &data);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   do {
-    names.insert(data.cFileName);
-    if (std::string(data.cFileName) == "linkdir") {
-      EXPECT_NE(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    listed[data.cFileName] = data.dwFileAttributes & kinds;
+    if ((data.dwFileAttributes & link) != 0) {
+      EXPECT_EQ(data.dwReserved0, IO_REPARSE_TAG_SYMLINK) << data.cFileName;
     }
     if (std::string(data.cFileName) == "link.txt") {
       EXPECT_EQ(data.nFileSizeLow, 1u);
     }
   } while (FindNextFileA(find, &data));
   FindClose(find);
-  EXPECT_EQ(names, (std::set<std::string>{".", "..", "real.txt", "realdir", "link.txt", "linkdir"}));
+  EXPECT_EQ(listed, (std::map<std::string, DWORD>{{".", FILE_ATTRIBUTE_DIRECTORY},
+                                                  {"..", FILE_ATTRIBUTE_DIRECTORY},
+                                                  {"real.txt", 0},
+                                                  {"realdir", FILE_ATTRIBUTE_DIRECTORY},
+                                                  {"link.txt", link},
+                                                  {"linkdir", link | FILE_ATTRIBUTE_DIRECTORY},
+                                                  {"broken", link},
+                                                  {"fifo", FILE_ATTRIBUTE_DEVICE}}));
+
+  // A file opened through a link is named by where it really is.
+  HANDLE file = CreateFileA((root + "/link.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  char reached[MAX_PATH];
+  ASSERT_GT(GetFinalPathNameByHandleA(file, reached, sizeof reached, 0), 0u);
+  EXPECT_EQ(std::string(reached), root + "/real.txt");
+  EXPECT_EQ(GetFinalPathNameByHandleA(file, reached, 3, 0), root.size() + 10);
+  CloseHandle(file);
 
   // Opening the FIFO must not block, and it is not a file to read.
   EXPECT_EQ(CreateFileA((root + "/fifo").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

@@ -3,9 +3,13 @@
 // same names, types, constants and GetLastError codes, implemented over POSIX.
 //
 // Paths may use "\" or "/" as separators; "\" is turned into "/" before a
-// path reaches the kernel. Listings show only directories and regular files
-// (symbolic links are followed; broken links, FIFOs, sockets and device nodes
-// are left out). Share modes are accepted but cannot be enforced.
+// path reaches the kernel. A listing of a directory shows every entry:
+// symbolic links as reparse points (FILE_ATTRIBUTE_REPARSE_POINT, plus
+// FILE_ATTRIBUTE_DIRECTORY when the link leads to a directory, tag
+// IO_REPARSE_TAG_SYMLINK), FIFOs, sockets and device nodes with
+// FILE_ATTRIBUTE_DEVICE. A lookup of one exact name follows a link, and
+// shows only a directory or a regular file. Share modes are accepted but
+// cannot be enforced.
 //
 // Symbolic links play the part of Windows reparse points: as on Windows,
 // GetFileAttributesA, SetFileAttributesA and DeleteFileA act on a link
@@ -65,6 +69,15 @@ constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x4;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+constexpr DWORD FILE_ATTRIBUTE_DEVICE = 0x40;
+constexpr DWORD IO_REPARSE_TAG_SYMLINK = 0xA000000Cu;
+#define IsReparseTagNameSurrogate(tag) (((tag) & 0x20000000u) != 0)
+constexpr DWORD FILE_TYPE_UNKNOWN = 0;
+constexpr DWORD FILE_TYPE_DISK = 1;
+constexpr DWORD FILE_TYPE_CHAR = 2;
+constexpr DWORD FILE_TYPE_PIPE = 3;
+constexpr DWORD FILE_NAME_NORMALIZED = 0;
+constexpr DWORD VOLUME_NAME_DOS = 0;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
@@ -162,6 +175,13 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
 DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 DWORD GetFileSize(HANDLE file, LPDWORD sizeHigh);
 BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info);
+// FILE_TYPE_DISK for a regular file or directory, FILE_TYPE_PIPE for a FIFO
+// or socket, FILE_TYPE_CHAR for a device.
+DWORD GetFileType(HANDLE file);
+// The path the OS reached the open file by, every link resolved. Returns
+// its length (without the zero) when it fits `size`, else the size needed
+// including the zero; 0 on failure.
+DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD flags);
 BOOL CloseHandle(HANDLE object);
 
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);

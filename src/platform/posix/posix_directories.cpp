@@ -55,13 +55,21 @@ bool matches(const char* pattern, const char* name) {
 
 DWORD attributesOf(const struct stat& st) {
   DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
+  if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) attributes |= FILE_ATTRIBUTE_DEVICE;
   if ((st.st_mode & 0222) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
   return attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
 
-void fill(WIN32_FIND_DATAA* data, const char* name, const struct stat& st) {
+void fill(WIN32_FIND_DATAA* data, const char* name, const struct stat& st, bool link = false) {
   std::memset(data, 0, sizeof *data);
   data->dwFileAttributes = attributesOf(st);
+  if (link) {
+    // As Windows lists a symbolic link: the reparse point, a directory when
+    // it leads to one, and the link's tag.
+    data->dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT |
+                             (S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    data->dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+  }
   FILETIME ft = vna::platform::posix::fileTimeFrom(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
   data->ftLastWriteTime = ft;
   data->ftCreationTime = ft;
@@ -87,9 +95,13 @@ bool advance(FindObject* find, WIN32_FIND_DATAA* data) {
     }
     if (!matches(find->pattern.c_str(), entry->d_name)) continue;
     if (std::strlen(entry->d_name) >= MAX_PATH) continue;
+    // Everything a directory holds is listed, as on Windows: links as
+    // reparse points, FIFOs, sockets and devices as devices. What to make of
+    // them is the caller's business.
     struct stat st;
-    if (!statListedEntry(find, entry, st) || !listable(st)) continue;
-    fill(data, entry->d_name, st);
+    bool link = false;
+    if (!statListedEntry(find, entry, st, link)) continue;
+    fill(data, entry->d_name, st, link);
     SetLastError(ERROR_SUCCESS);
     return true;
   }

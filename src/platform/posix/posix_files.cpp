@@ -1,5 +1,9 @@
 // Win32 file services over POSIX descriptors.
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -257,6 +261,43 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
   info->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
   info->nFileIndexLow = static_cast<DWORD>(inode);
   return TRUE;
+}
+
+DWORD GetFileType(HANDLE handle) {
+  FileObject* file = fileObject(handle);
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FILE_TYPE_UNKNOWN;
+  }
+  SetLastError(ERROR_SUCCESS);
+  mode_t mode = file->info.st_mode;
+  if (S_ISREG(mode) || S_ISDIR(mode)) return FILE_TYPE_DISK;
+  if (S_ISFIFO(mode) || S_ISSOCK(mode)) return FILE_TYPE_PIPE;
+  return FILE_TYPE_CHAR;
+}
+
+DWORD GetFinalPathNameByHandleA(HANDLE handle, LPSTR buffer, DWORD size, DWORD) {
+  if (injectFault()) return 0;
+  FileObject* file = fileObject(handle);
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  // The kernel's name of the descriptor: the path it was reached by, every
+  // link resolved, as it stands now.
+  char link[64];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", file->fd);
+  std::string path(PATH_MAX, '\0');
+  ssize_t length = readlink(link, &path[0], path.size());
+  if (length <= 0 || static_cast<size_t>(length) >= path.size() || path[0] != '/') {
+    SetLastError(length < 0 ? vna::platform::win32CodeForErrno(errno) : ERROR_PATH_NOT_FOUND);
+    return 0;
+  }
+  if (static_cast<DWORD>(length) >= size) return static_cast<DWORD>(length) + 1;
+  std::memcpy(buffer, path.data(), static_cast<size_t>(length));
+  buffer[length] = '\0';
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(length);
 }
 
 BOOL CloseHandle(HANDLE handle) {

@@ -26,7 +26,9 @@ struct FindObject;
 // `adoptListedFile` of the same path (false when the entry cannot be stated).
 void registerListing(FindObject* find);
 void unregisterListing(FindObject* find);
-bool statListedEntry(FindObject* find, const struct dirent* entry, struct stat& st);
+// A symbolic link is stated as what it leads to, with `link` set (`st` is
+// the link's own status when it leads nowhere).
+bool statListedEntry(FindObject* find, const struct dirent* entry, struct stat& st, bool& link);
 void releaseHeldFile(FindObject* find);
 // The descriptor held for exactly this native path, handed over with its
 // status; -1 when none is held.

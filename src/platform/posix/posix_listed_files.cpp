@@ -19,6 +19,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,8 +65,9 @@ void releaseHeldFile(FindObject* find) {
   find->heldFd = -1;
 }
 
-bool statListedEntry(FindObject* find, const struct dirent* entry, struct stat& st) {
+bool statListedEntry(FindObject* find, const struct dirent* entry, struct stat& st, bool& link) {
   releaseHeldFile(find);
+  link = false;
   int dir = dirfd(find->dir);
   if (entry->d_type == DT_REG) {
     int fd = openat(dir, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -80,7 +82,12 @@ bool statListedEntry(FindObject* find, const struct dirent* entry, struct stat& 
     }
     // Unreadable, or no descriptor to spare: list it the plain way.
   }
-  return fstatat(dir, entry->d_name, &st, 0) == 0;
+  if (fstatat(dir, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (!S_ISLNK(st.st_mode)) return true;
+  link = true;
+  struct stat target;
+  if (fstatat(dir, entry->d_name, &target, 0) == 0) st = target;
+  return true;
 }
 
 int adoptListedFile(const std::string& native, struct stat& st) {
