@@ -33,10 +33,10 @@ struct TemporaryArchive {
 
 // Whether a listed name can be stored as itself. "\\" is the archive's
 // separator, legal in a POSIX name: such a name would be read back as a path
-// (and looked up as one, reaching another file). On Windows a "?" stands in
-// for characters the ANSI code page cannot hold, and that name reaches
-// nothing or another file. "*.*" is how a directory is listed, never a
-// lookup of one name.
+// (and looked up as one, reaching another file). On Windows "?" is no
+// character of a name: where one is listed, it stands in for one the ANSI
+// code page cannot hold. "*.*" is how a directory is listed, never a lookup
+// of one name.
 bool isStorableName(const char* name) {
   if (std::strchr(name, '\\') != nullptr || std::strcmp(name, "*.*") == 0) return false;
   if (!platform::kWindowsPaths) return true;

@@ -103,10 +103,45 @@ void DirectoryIterator::close() {
   item_.found_ = false;
 }
 
+namespace {
+
+// The name in the ANSI code page only when it converts exactly: no default
+// character, no best-fit stand-in, and the same UTF-16 name back.
+bool narrowExactly(const WCHAR* wide, char* out, int outSize) {
+  BOOL usedDefault = FALSE;
+  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, out, outSize, nullptr,
+                                   &usedDefault);
+  if (length == 0 && GetLastError() == ERROR_INVALID_PARAMETER) {
+    // A UTF-8 code page takes neither flag nor default character; the
+    // round trip below still catches a name it cannot hold.
+    length = WideCharToMultiByte(CP_ACP, 0, wide, -1, out, outSize, nullptr, nullptr);
+  }
+  if (length == 0 || usedDefault) return false;
+  WCHAR back[MAX_PATH];
+  int backLength = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, out, -1, back, MAX_PATH);
+  if (backLength == 0) return false;
+  for (int i = 0; i < backLength; ++i) {
+    if (back[i] != wide[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool DirectoryIterator::placeName() {
-  std::size_t nameLength = std::strlen(item_.record_.cFileName);
+  WIN32_FIND_DATAA& record = item_.record_;
+  if (!narrowExactly(wide_.cFileName, record.cFileName, MAX_PATH)) return false;
+  record.dwFileAttributes = wide_.dwFileAttributes;
+  record.ftCreationTime = wide_.ftCreationTime;
+  record.ftLastAccessTime = wide_.ftLastAccessTime;
+  record.ftLastWriteTime = wide_.ftLastWriteTime;
+  record.nFileSizeHigh = wide_.nFileSizeHigh;
+  record.nFileSizeLow = wide_.nFileSizeLow;
+  record.dwReserved0 = wide_.dwReserved0;
+  record.dwReserved1 = wide_.dwReserved1;
+  std::size_t nameLength = std::strlen(record.cFileName);
   if (prefixLength_ + nameLength + 1 > platform::kPathBufferSize) return false;
-  std::memcpy(buffer_.get() + prefixLength_, item_.record_.cFileName, nameLength + 1);
+  std::memcpy(buffer_.get() + prefixLength_, record.cFileName, nameLength + 1);
   item_.path_.assign(buffer_.get());
   item_.found_ = true;
   return true;
@@ -122,7 +157,13 @@ void DirectoryIterator::open(const FilePath& directory) {
     return;
   }
   std::string pattern = std::string(directory.text()) + "\\*.*";
-  find_ = FindFirstFileA(pattern.c_str(), &item_.record_);
+  std::unique_ptr<WCHAR[]> widePattern(new WCHAR[pattern.size() + 1]);
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pattern.c_str(), -1, widePattern.get(),
+                          static_cast<int>(pattern.size() + 1)) == 0) {
+    skipped_ = true;
+    return;
+  }
+  find_ = FindFirstFileW(widePattern.get(), &wide_);
   if (find_ == INVALID_HANDLE_VALUE) {
     // Every directory but a drive root lists at least "."; a listing that
     // cannot start is a directory whose contents could not be read.
@@ -140,7 +181,7 @@ void DirectoryIterator::open(const FilePath& directory) {
 
 void DirectoryIterator::next() {
   while (find_ != INVALID_HANDLE_VALUE) {
-    if (!FindNextFileA(find_, &item_.record_)) {
+    if (!FindNextFileW(find_, &wide_)) {
       if (GetLastError() != ERROR_NO_MORE_FILES) skipped_ = true;
       close();
       return;

@@ -62,18 +62,23 @@ class DirectoryIterator {
   void next();
   const FileItem& item() const { return item_; }
   // True when this enumeration dropped something: the directory could not be
-  // listed, an entry's full path did not fit the path buffer, or the listing
-  // ended with an error.
+  // listed, an entry's full path did not fit the path buffer, an entry's
+  // name cannot be held exactly in the ANSI code page (the listing reads
+  // names in UTF-16; a name the code page would only approximate, by best
+  // fit or "?", would reach another file or none), or the listing ended
+  // with an error.
   bool skippedEntries() const { return skipped_; }
 
  private:
   void close();
-  // Puts the record's name after the prefix; false when it does not fit.
+  // Converts the wide record into the item's and puts its name after the
+  // prefix; false when the name cannot be held or does not fit.
   bool placeName();
 
   std::unique_ptr<char[]> buffer_;
   std::size_t prefixLength_ = 0;
   HANDLE find_ = INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAW wide_{};
   FileItem item_;
   bool skipped_ = false;
 };

@@ -690,12 +690,18 @@ class CreationSkips(Base):
 
     def test_names_outside_the_code_page_are_left_out(self):
         self.write("src/plain.txt", b"plain")
+        self.write("src/Abc.txt", b"plain Abc")
+        self.write("src/Adir/y.txt", b"plain y")
         self.write("src/\u65e5\u672c.txt", b"japanese")
+        # Names the code page would only approximate by best fit: each would
+        # be stored as a second copy of a plain name, or of nothing.
+        for name in ["\u0100bc.txt", "\u0100dir/x.txt", "\u0131nfo.txt", "\u2011nbh.txt",
+                     "\uff21wide.txt"]:
+            self.write("src/" + name, b"best fit")
         if RUNNER == "wine":
-            # Wine shows the name through the ANSI API with "?" in place of
-            # what the code page lacks.
             self.assertFailure(self.vna("-a", "src", "a.vna"), self.SKIPPED)
-            self.assertEqual(self.extracted(), {"plain.txt": b"plain"})
+            self.assertEqual(self.extracted(), {"plain.txt": b"plain", "Abc.txt": b"plain Abc",
+                                                "Adir/": None, "Adir/y.txt": b"plain y"})
         else:
             self.assertSuccess(self.vna("-a", "src", "a.vna"))
             self.assertEqual(self.extracted(), snapshot(self.p("src")))

@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform_api.h"
 #include "sandbox.h"
@@ -129,6 +130,39 @@ TEST(SeamContract, ListingShowsDotEntriesAndEveryName) {
   WIN32_FIND_DATAA data;
   EXPECT_EQ(FindFirstFileA(box.path("missing\\*.*").text(), &data), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+TEST(SeamContract, WideListingAndCodePageConvertNamesExactlyOrSaySo) {
+  Sandbox box;
+  // "\xE9" is e acute in both seams' code pages (1252, and bytes as code points).
+  writeFile(box.path("caf\xE9.txt"), "c");
+  std::string pattern = std::string(box.root().text()) + "\\*.*";
+  std::vector<WCHAR> wide(pattern.size() + 1);
+  ASSERT_GT(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pattern.c_str(), -1, wide.data(),
+                                static_cast<int>(wide.size())), 0);
+  std::set<std::string> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(wide.data(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do {
+    char name[MAX_PATH];
+    BOOL usedDefault = TRUE;
+    ASSERT_GT(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, data.cFileName, -1, name,
+                                  MAX_PATH, nullptr, &usedDefault), 0);
+    EXPECT_FALSE(usedDefault);
+    names.insert(name);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  EXPECT_EQ(names, (std::set<std::string>{".", "..", "caf\xE9.txt"}));
+
+  // A-with-macron is in neither code page: never mapped to a plain "A".
+  const WCHAR macron[] = {0x0100, 'b', 0};
+  char narrow[8] = {0};
+  BOOL usedDefault = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, macron, -1, narrow, sizeof narrow, nullptr,
+                      &usedDefault);
+  EXPECT_TRUE(usedDefault);
+  EXPECT_NE(narrow[0], 'A');
 }
 
 std::string readThroughSeam(const FilePath& path) {

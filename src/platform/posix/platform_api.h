@@ -42,6 +42,10 @@ typedef const char* LPCSTR;
 typedef char* LPSTR;
 typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
+typedef unsigned int UINT;
+typedef BOOL* LPBOOL;
+typedef const WCHAR* LPCWSTR;
+typedef WCHAR* LPWSTR;
 struct OVERLAPPED;
 typedef OVERLAPPED* LPOVERLAPPED;
 struct SECURITY_ATTRIBUTES;
@@ -110,6 +114,7 @@ constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
 constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
 constexpr DWORD ERROR_BUSY = 170;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 constexpr DWORD ERROR_DIRECTORY = 267;
@@ -138,6 +143,20 @@ struct WIN32_FIND_DATAA {
   CHAR cAlternateFileName[14];
 };
 typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
+
+struct WIN32_FIND_DATAW {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  WCHAR cFileName[MAX_PATH];
+  WCHAR cAlternateFileName[14];
+};
+typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
 
 struct TIME_ZONE_INFORMATION {
   LONG Bias;
@@ -187,6 +206,21 @@ BOOL CloseHandle(HANDLE object);
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE find);
+// The same listing with UTF-16 names, in this seam's code page (below).
+HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
+
+// The ANSI code page of this seam holds every byte: byte b is U+00b (as
+// ISO 8859-1), so a POSIX name of any bytes converts to UTF-16 and back
+// unchanged. A character above U+00FF becomes the default character "?",
+// reported through `usedDefault`; nothing is mapped by best fit.
+constexpr UINT CP_ACP = 0;
+constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x400;
+constexpr DWORD MB_ERR_INVALID_CHARS = 0x8;
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR out,
+                        int outSize, LPCSTR defaultChar, LPBOOL usedDefault);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int length, LPWSTR out,
+                        int outSize);
 
 DWORD GetFileAttributesA(LPCSTR path);
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);

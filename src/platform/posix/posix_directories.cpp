@@ -192,6 +192,80 @@ BOOL FindClose(HANDLE handle) {
   return injectFault() ? FALSE : TRUE;
 }
 
+namespace {
+
+// Find data with its name in this seam's code page, widened.
+void widen(const WIN32_FIND_DATAA& narrow, WIN32_FIND_DATAW* wide) {
+  std::memset(wide, 0, sizeof *wide);
+  wide->dwFileAttributes = narrow.dwFileAttributes;
+  wide->ftCreationTime = narrow.ftCreationTime;
+  wide->ftLastAccessTime = narrow.ftLastAccessTime;
+  wide->ftLastWriteTime = narrow.ftLastWriteTime;
+  wide->nFileSizeHigh = narrow.nFileSizeHigh;
+  wide->nFileSizeLow = narrow.nFileSizeLow;
+  wide->dwReserved0 = narrow.dwReserved0;
+  MultiByteToWideChar(CP_ACP, 0, narrow.cFileName, -1, wide->cFileName, MAX_PATH);
+}
+
+}  // namespace
+
+HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
+  std::string narrow(PATH_MAX, '\0');
+  BOOL lossy = FALSE;
+  int length = WideCharToMultiByte(CP_ACP, 0, pattern, -1, &narrow[0],
+                                   static_cast<int>(narrow.size()), nullptr, &lossy);
+  if (length == 0 || lossy) {
+    SetLastError(length == 0 ? ERROR_FILENAME_EXCED_RANGE : ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA(narrow.c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) widen(found, data);
+  return find;
+}
+
+BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) {
+  WIN32_FIND_DATAA found;
+  if (!FindNextFileA(find, &found)) return FALSE;
+  widen(found, data);
+  return TRUE;
+}
+
+int WideCharToMultiByte(UINT, DWORD, LPCWSTR wide, int wideLength, LPSTR out, int outSize,
+                        LPCSTR defaultChar, LPBOOL usedDefault) {
+  if (usedDefault != nullptr) *usedDefault = FALSE;
+  if (wideLength < 0) {
+    wideLength = 0;
+    while (wide[wideLength] != 0) ++wideLength;
+    ++wideLength;  // the terminator is converted too
+  }
+  if (outSize == 0) return wideLength;
+  if (wideLength > outSize) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  for (int i = 0; i < wideLength; ++i) {
+    if (wide[i] <= 0xFF) {
+      out[i] = static_cast<char>(wide[i]);
+    } else {
+      out[i] = defaultChar != nullptr ? *defaultChar : '?';
+      if (usedDefault != nullptr) *usedDefault = TRUE;
+    }
+  }
+  return wideLength;
+}
+
+int MultiByteToWideChar(UINT, DWORD, LPCSTR bytes, int length, LPWSTR out, int outSize) {
+  if (length < 0) length = static_cast<int>(std::strlen(bytes)) + 1;
+  if (outSize == 0) return length;
+  if (length > outSize) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  for (int i = 0; i < length; ++i) out[i] = static_cast<unsigned char>(bytes[i]);
+  return length;
+}
+
 DWORD GetFileAttributesA(LPCSTR path) {
   if (injectFault()) return INVALID_FILE_ATTRIBUTES;
   std::string native = nativePath(path);
