@@ -117,7 +117,20 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
   }
   FileItem item;
   bool isFile = false;
-  if (item.lookup(source)) {
+  if (last.find_first_of("*?") != std::string::npos) {
+    // The find service takes "*" and "?" as a pattern: "src/a*" would find
+    // "src/a", and "*.*" lists a directory. The source is the one item of
+    // exactly that name, or none.
+    PathKind kind = examinePath(source);
+    const bool found = kind != PathKind::Missing && item.lookup(source);
+    if (kind == PathKind::Directory) {
+      isFile = false;
+    } else if (found && last == item.fileName() && item.isFile()) {
+      isFile = true;
+    } else {
+      throw ExceptionPL("Unable to open source location!\n");
+    }
+  } else if (item.lookup(source)) {
     isFile = item.isFile();
     if (!isFile && !item.isDirectory()) {
       throw ExceptionPL("Source location is neither a file nor a directory!\n");

@@ -687,6 +687,15 @@ class CreationSkips(Base):
         self.write("src/qx", b"qx")
         self.assertSuccess(self.vna("-a", "src", "a.vna"))
         self.assertEqual(self.extracted(), snapshot(self.p("src")))
+        # A source argument is the item of exactly its name, never a pattern.
+        self.write("other/a", b"only a")
+        self.write("other/*.*/x.txt", b"in the directory named *.*")
+        self.assertFailure(self.vna("-a", "other/a*", "b.vna"), "Unable to open source location!\n")
+        self.assertFalse(os.path.exists(self.p("b.vna")))
+        self.assertSuccess(self.vna("-a", "other/*.*", "c.vna"))
+        self.assertEqual(self.extracted("c.vna"), {"x.txt": b"in the directory named *.*"})
+        self.assertSuccess(self.vna("-a", "src/q?", "d.vna"))
+        self.assertEqual(self.extracted("d.vna"), {"q?": b"q"})
 
     def test_names_outside_the_code_page_are_left_out(self):
         self.write("src/plain.txt", b"plain")
