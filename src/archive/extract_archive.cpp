@@ -52,7 +52,7 @@ class FilePlacer {
       FilePath temporary;
       bool created = false;
       try {
-        if (!destination_.reachableWithoutLinks(target)) throw Refused();
+        if (!destination_.holdParentOf(target)) throw Refused();
         created = out.createNew(target.path);
         if (!created) {
           if (!mayReplace(target)) throw Refused();
@@ -174,11 +174,7 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
       if (destination.admits(relative.text(), entry)) {
         // A link standing at the directory or above it fails the entry and
         // stays as it is; anything else in the way ends the run.
-        if (destination.reachableWithoutLinks(entry) && ensureRealDirectory(entry.path)) {
-          destination.rememberDirectory(entry);
-        } else {
-          ++failures;
-        }
+        if (!destination.holdParentOf(entry) || !ensureRealDirectory(entry.path)) ++failures;
       } else if (!destination.isItself(relative.text())) {
         ++failures;
       }

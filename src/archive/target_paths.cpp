@@ -89,41 +89,48 @@ std::string TargetDirectory::keyOf(const std::string& resolved, std::size_t leng
   return key;
 }
 
-bool TargetDirectory::reachableWithoutLinks(const EntryTarget& entry) {
-  const std::string& full = entry.resolved;
-  std::size_t parentEnd = full.size();
-  while (parentEnd > 0 && !isSeparator(full[parentEnd - 1])) --parentEnd;
-  if (parentEnd == 0 || --parentEnd < below_) return true;  // in the target
-  // Entries come in tree order, so most share the parent of the one before.
-  if (parentEnd == lastParent_.size() && full.compare(0, parentEnd, lastParent_) == 0) return true;
-  std::string parentKey = keyOf(full, parentEnd);
-  if (realDirectories_.count(parentKey) != 0) {
-    lastParent_.assign(full, 0, parentEnd);
-    return true;
+bool TargetDirectory::holdParentOf(const EntryTarget& entry) {
+  const std::string& text = entry.path.text();
+  if (held_.empty()) {
+    // The target is the directory the OS resolves its path to, links
+    // included: the user named it.
+    HeldDirectory target;
+    if (target.hold(path_, true) != HeldDirectory::Outcome::Held) return false;
+    held_.push_back(HeldLevel{path_.length(), std::move(target)});
+    heldText_ = path_.text();
   }
-  // From the top down, so that each directory is known once it is passed.
-  for (std::size_t at = below_; at <= parentEnd;) {
-    std::size_t end = full.find_first_of("\\/", at);
-    if (end == std::string::npos || end > parentEnd) break;
-    if (end > at) {
-      std::string key = keyOf(full, end);
-      if (realDirectories_.count(key) == 0) {
-        PathKind kind = examinePath(FilePath(full.substr(0, end).c_str()));
-        if (kind == PathKind::Link) return false;
-        if (kind != PathKind::Directory) return true;
-        realDirectories_.insert(std::move(key));
-      }
+  std::size_t base = held_.front().end;
+  if (text.size() <= base || text.compare(0, base, heldText_, 0, base) != 0) return false;
+  std::size_t parentEnd = text.size();
+  while (parentEnd > base && !isSeparator(text[parentEnd - 1])) --parentEnd;
+  while (parentEnd > base && isSeparator(text[parentEnd - 1])) --parentEnd;
+  // Keep the levels that are on the way to this parent.
+  while (held_.size() > 1) {
+    std::size_t end = held_.back().end;
+    if (end <= parentEnd && (end == parentEnd || isSeparator(text[end])) &&
+        text.compare(base, end - base, heldText_, base, end - base) == 0) {
+      break;
     }
-    at = end + 1;
+    held_.pop_back();
   }
-  if (realDirectories_.count(parentKey) != 0) lastParent_.assign(full, 0, parentEnd);
+  // Hold the rest from the top down, each below the one before.
+  std::size_t at = held_.back().end;
+  while (at < parentEnd) {
+    while (at < parentEnd && isSeparator(text[at])) ++at;
+    std::size_t end = at;
+    while (end < parentEnd && !isSeparator(text[end])) ++end;
+    if (end == at) break;
+    if (!(end - at == 1 && text[at] == '.')) {
+      HeldDirectory level;
+      HeldDirectory::Outcome outcome = level.hold(FilePath(text.substr(0, end).c_str()), false);
+      if (outcome == HeldDirectory::Outcome::Link) return false;
+      if (outcome == HeldDirectory::Outcome::Absent) return true;
+      held_.push_back(HeldLevel{end, std::move(level)});
+      heldText_.replace(base, std::string::npos, text, base, end - base);
+    }
+    at = end;
+  }
   return true;
-}
-
-void TargetDirectory::rememberDirectory(const EntryTarget& entry) {
-  std::size_t length = entry.resolved.size();
-  while (length > below_ && isSeparator(entry.resolved[length - 1])) --length;
-  realDirectories_.insert(keyOf(entry.resolved, length));
 }
 
 bool TargetDirectory::writtenInThisRun(const EntryTarget& entry) const {

@@ -4,10 +4,11 @@
 #pragma once
 
 #include <string>
-#include <unordered_set>
+#include <vector>
 
 #include "archive/fingerprint_set.h"
 #include "fs/file_path.h"
+#include "fs/file_streams.h"
 
 namespace vna {
 
@@ -34,13 +35,16 @@ class TargetDirectory {
   // True when `relative` names the directory itself (".", ".\").
   bool isItself(const char* relative) const;
 
-  // False when a directory between the target and `entry` is a link
-  // (symbolic link, junction or other reparse point). Each directory is
-  // looked at once per run; missing ones are left to the create, which
-  // fails as it always has.
-  bool reachableWithoutLinks(const EntryTarget& entry);
-  // `entry` is a real directory now (made or found by this run).
-  void rememberDirectory(const EntryTarget& entry);
+  // Holds every directory from the target down to `entry`'s parent, so that
+  // what is then done at `entry` happens in those very directories however
+  // another process renames things meanwhile. False when one of them is a
+  // link (symbolic link, junction or other reparse point), or the target
+  // itself could not be held: the entry must not be written. A directory
+  // that is missing is left to the create, which fails as it always has.
+  // The held directories are those on the path of the last entry; entries
+  // come in tree order, so each directory is held once while its entries
+  // are written.
+  bool holdParentOf(const EntryTarget& entry);
 
   // Whether an earlier file entry of this run wrote `entry`, compared as the
   // OS compares names (letter case ignored on Windows).
@@ -54,11 +58,14 @@ class TargetDirectory {
   std::string resolved_;
   // Where the names below the target start in a resolved path.
   std::size_t below_ = 0;
-  // Directories below the target known to be real ones: exact keys, since
-  // a fingerprint collision here would let a link pass.
-  std::unordered_set<std::string> realDirectories_;
-  // The resolved parent of the last entry found real, spelled as resolved.
-  std::string lastParent_;
+  // The target (first) and the directories held below it, each with the
+  // length of its path's text: a prefix of the entry paths built on path_.
+  struct HeldLevel {
+    std::size_t end;
+    HeldDirectory directory;
+  };
+  std::vector<HeldLevel> held_;
+  std::string heldText_;
   FingerprintSet written_;
 };
 

@@ -104,6 +104,58 @@ std::string finalDirectoryPath(const FilePath& path) {
   return resolved;
 }
 
+HeldDirectory& HeldDirectory::operator=(HeldDirectory&& other) noexcept {
+  if (this != &other) {
+    release();
+    handle_ = other.handle_;
+    other.handle_ = INVALID_HANDLE_VALUE;
+  }
+  return *this;
+}
+
+void HeldDirectory::release() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+}
+
+HeldDirectory::Outcome HeldDirectory::hold(const FilePath& path, bool followLinks) {
+  release();
+  if (path.empty()) return Outcome::Absent;
+  // Reading and writing below it are shared; deletion, which a rename of
+  // the directory needs, is not. The listing access matters: Windows checks
+  // sharing only against opens that ask for data access, so a handle that
+  // asked for attributes alone would not hold anything.
+  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE handle = CreateFileA(path.text(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
+                              nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    // A link on the way below a held directory, refused by the kernel.
+    return GetLastError() == ERROR_CANT_RESOLVE_FILENAME ? Outcome::Link : Outcome::Absent;
+  }
+  // The handle's own attributes, not another look at the path: they are
+  // those of the very directory now held.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) {
+    CloseHandle(handle);
+    return Outcome::Absent;
+  }
+  // Wine's handle to a Unix link does not carry the reparse attribute that
+  // its path shows; the path is asked too, once the directory is held.
+  DWORD shown = followLinks ? 0 : GetFileAttributesA(path.text());
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      (shown != INVALID_FILE_ATTRIBUTES && (shown & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+    CloseHandle(handle);
+    return Outcome::Link;
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    CloseHandle(handle);
+    return Outcome::Absent;
+  }
+  handle_ = handle;
+  return Outcome::Held;
+}
+
 void WritableFileHandle::create(const FilePath& path) {
   close();
   handle_ = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,

@@ -74,6 +74,36 @@ class WritableFileHandle : public FileHandle {
   FilePath createTemporaryBeside(const FilePath& path, unsigned& next);
 };
 
+// A directory held open for as long as a run may write below it. While it
+// is held, another process can neither rename nor remove it so as to send
+// this process's later calls elsewhere: Windows refuses the rename or
+// removal (the handle does not share deletion), and the POSIX seam resolves
+// every path below it from the held handle, refusing any link on the way.
+class HeldDirectory {
+ public:
+  enum class Outcome { Held, Link, Absent };
+  HeldDirectory() = default;
+  HeldDirectory(HeldDirectory&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = INVALID_HANDLE_VALUE;
+  }
+  HeldDirectory& operator=(HeldDirectory&& other) noexcept;
+  HeldDirectory(const HeldDirectory&) = delete;
+  HeldDirectory& operator=(const HeldDirectory&) = delete;
+  ~HeldDirectory() { release(); }
+
+  // Holds the directory at `path`. With `followLinks` the path is taken as
+  // the OS resolves it (the user's own target may be reached through
+  // links); without, a link (symbolic link, junction, any reparse point) at
+  // the name or on the way below a held directory gives Link and is not
+  // held. Absent: nothing there, not a directory, or the OS refused.
+  Outcome hold(const FilePath& path, bool followLinks);
+  void release();
+  bool isHeld() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
 // Raises what `create` would raise for `path`, without changing anything:
 // the create table for a directory, a read-only file, or a file the OS will
 // not let this process write. Nothing at `path`, or a link, is fine (a link

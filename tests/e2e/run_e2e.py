@@ -7,6 +7,7 @@ the trees on disk. Standard library only.
 """
 import argparse
 import concurrent.futures
+import multiprocessing
 import os
 import random
 import shutil
@@ -14,6 +15,7 @@ import socket
 import stat
 import subprocess
 import sys
+import time
 import unittest
 
 from e2e_support import USAGE, run_program, snapshot, work_dir
@@ -415,6 +417,22 @@ def tree_state(root):
     return state
 
 
+def swap_for_a_link(parent, name, link_target, stop):
+    """Until `stop`: whenever `parent/name` is a directory, rename it away
+    and put a link to `link_target` in its place, then put it back."""
+    real = os.path.join(parent, name)
+    moved = os.path.join(parent, name + ".moved")
+    while not stop.is_set():
+        try:
+            os.rename(real, moved)
+            os.symlink(link_target, real)
+            os.rename(real, real + ".link")
+            os.rename(moved, real)
+            os.unlink(real + ".link")
+        except OSError:
+            pass
+
+
 class ExtractionSafety(Base):
     """Extraction writes only below the target and harms nothing that stood
     there: links found below it are never followed."""
@@ -455,6 +473,78 @@ class ExtractionSafety(Base):
             self.assertEqual(fh.read(), b"new h")
         with open(self.p("t/d/after.txt"), "rb") as fh:
             self.assertEqual(fh.read(), b"after")
+
+    def test_directory_swapped_for_a_link_during_the_run_is_never_written_through(self):
+        # Another process renames t/d away and puts a link to a directory
+        # outside in its place, over and over, while the run writes d's
+        # files; the last file is cut short, so its clean-up runs too.
+        if RUNNER == "wine":
+            self.skipTest("a Linux process renaming ignores Windows' rules; the Windows "
+                          "test of this uses a Windows process")
+        count = 400
+        for i in range(count):
+            self.write("outside/f%d" % i, b"outside")
+        self.write("outside/late", b"outside")
+        records = [record("d\\")] + [record("d\\f%d" % i, b"archived %d" % i)
+                                       for i in range(count)]
+        last = record("d\\late", os.urandom(300000))
+        whole = archive_bytes(b"".join(records + [last]), end=False)
+        self.write("cut.vna", whole[:len(whole) - 1000])
+        before = tree_state(self.p("outside"))
+        for attempt in range(5):
+            shutil.rmtree(self.p("t"), ignore_errors=True)
+            os.makedirs(self.p("t"))
+            stop = multiprocessing.Event()
+            attacker = multiprocessing.Process(target=swap_for_a_link,
+                                               args=(self.p("t"), "d", "../outside", stop))
+            attacker.start()
+            try:
+                result = self.vna("-x", "cut.vna", "t")
+            finally:
+                stop.set()
+                attacker.join()
+            self.assertEqual(result[0], 255, attempt)
+            self.assertEqual(tree_state(self.p("outside")), before, attempt)
+
+    def test_windows_process_cannot_rename_a_directory_the_run_writes_in(self):
+        # Windows' own rule, tested with a Windows process as the other party
+        # (Wine enforces sharing among Windows processes only): once the run
+        # writes in t\\d, a "move t\\d" must fail until the run is over.
+        if RUNNER != "wine":
+            self.skipTest("Windows sharing rules")
+        prefix = os.environ.get("WINEPREFIX") or os.path.join(os.path.dirname(PROGRAM), "wineprefix")
+        cmd = os.path.join(prefix, "drive_c", "windows", "system32", "cmd.exe")
+        count = 3000
+        records = [record("d\\")] + [record("d\\f%d" % i, b"%d" % i) for i in range(count)]
+        records.append(record("d\\last.txt", b"last"))
+        self.write("a.vna", archive_bytes(b"".join(records)))
+        # A move that succeeds before last.txt exists happened while the run
+        # was writing in t\d.
+        self.write("attack.bat", b"@echo off\r\necho ready> ready.txt\r\n:loop\r\n"
+                   b"if exist stop.txt exit /b 0\r\nif not exist t\\d\\f0 goto loop\r\n"
+                   b"if not exist t\\d\\last.txt echo try>> tries.txt\r\n"
+                   b"move t\\d t\\moved >nul 2>&1\r\nif not exist t\\moved goto loop\r\n"
+                   b"if not exist t\\moved\\last.txt echo early> early.txt\r\nexit /b 0\r\n")
+        os.makedirs(self.p("t"))
+        with open(self.p("attacker.txt"), "wb") as out:
+            attacker = subprocess.Popen([WINE_RUN, "--direct", cmd, "/c", "attack.bat"],
+                                        cwd=self.dir, stdout=out, stderr=out,
+                                        stdin=subprocess.DEVNULL)
+        try:
+            for _ in range(600):
+                if os.path.exists(self.p("ready.txt")):
+                    break
+                time.sleep(0.1)
+            result = self.vna("-x", "a.vna", "t")
+        finally:
+            self.write("stop.txt", b"")
+            attacker.wait(timeout=120)
+        self.assertTrue(os.path.exists(self.p("tries.txt")),
+                        "the attacker never tried while the run wrote in t\\d")
+        self.assertFalse(os.path.exists(self.p("early.txt")), "t\\d was moved during the run")
+        self.assertSuccess(result)
+        where = "t/moved" if os.path.exists(self.p("t/moved")) else "t/d"
+        self.assertEqual(len(os.listdir(self.p(where))), count + 1)
 
     def test_damaged_entry_through_a_link_deletes_nothing(self):
         self.make_links()

@@ -379,6 +379,40 @@ DWORD WINAPI passToken(LPVOID parameter) {
   return 0;
 }
 
+// A directory opened with backup semantics and without delete sharing is
+// held: Windows refuses to rename it; the POSIX seam lets the rename happen
+// but resolves every path below the held name from the held directory. Either
+// way a call below it reaches the directory that was held, never what another
+// process put at its name.
+TEST(SeamContract, CallsBelowAHeldDirectoryReachTheDirectoryThatWasHeld) {
+  Sandbox box;
+  makeDirectory(box.path("d"));
+  HANDLE held = CreateFileA(box.path("d").text(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const bool moved = MoveFileExA(box.path("d").text(), box.path("moved").text(), 0) != 0;
+  if (moved) {
+    ASSERT_TRUE(CreateDirectoryA(box.path("d").text(), nullptr));
+  }
+  HANDLE file = createNew(box.path("d\\f.txt"));
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  EXPECT_TRUE(CreateDirectoryA(box.path("d\\sub").text(), nullptr));
+  const char* real = moved ? "moved\\" : "d\\";
+  EXPECT_EQ(GetFileAttributesA(box.path((std::string(real) + "sub").c_str()).text()) &
+                FILE_ATTRIBUTE_DIRECTORY,
+            FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_TRUE(DeleteFileA(box.path("d\\f.txt").text()));
+  EXPECT_TRUE(RemoveDirectoryA(box.path("d\\sub").text()));
+  CloseHandle(held);
+  EXPECT_EQ(listing(box.path(moved ? "moved" : "d")), (std::set<std::string>{".", ".."}));
+  // Released, the name is a name again.
+  if (moved) {
+    EXPECT_EQ(listing(box.path("d")), (std::set<std::string>{".", ".."}));
+  }
+}
+
 TEST(SeamContract, ThreadsTakeTurnsUnderOneLockAndAreJoined) {
   TokenRing ring;
   ring.threads = 4;

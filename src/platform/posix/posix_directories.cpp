@@ -1,6 +1,7 @@
 // Win32 directory, attribute, current-directory, time-zone and volume
 // services over POSIX.
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -14,7 +15,9 @@
 #include "posix_handles.h"
 #include "posix_internal.h"
 
+using vna::platform::posix::At;
 using vna::platform::posix::FindObject;
+using vna::platform::posix::resolveAt;
 using vna::platform::posix::HandleKind;
 using vna::platform::posix::HandleObject;
 using vna::platform::posix::beginChange;
@@ -266,6 +269,18 @@ int MultiByteToWideChar(UINT, DWORD, LPCSTR bytes, int length, LPWSTR out, int o
   return length;
 }
 
+namespace {
+
+// Resolves `native` below any held directory; false, with the error set,
+// when that fails.
+bool place(const std::string& native, At& at) {
+  if (resolveAt(native, at)) return true;
+  setErrorFromErrno(errno, native);
+  return false;
+}
+
+}  // namespace
+
 DWORD GetFileAttributesA(LPCSTR path) {
   if (injectFault()) return INVALID_FILE_ATTRIBUTES;
   std::string native = nativePath(path);
@@ -274,14 +289,16 @@ DWORD GetFileAttributesA(LPCSTR path) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
-  if (lstat(native.c_str(), &st) != 0) {
+  At at;
+  if (!place(native, at)) return INVALID_FILE_ATTRIBUTES;
+  if (fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
     setErrorFromErrno(errno, native);
     return INVALID_FILE_ATTRIBUTES;
   }
   if (S_ISLNK(st.st_mode)) {
     // The link's own attributes, as Windows reports a reparse point's.
     struct stat target;
-    bool directory = stat(native.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+    bool directory = fstatat(at.dir, at.name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode);
     return FILE_ATTRIBUTE_REPARSE_POINT | (directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
   }
   return attributesOf(st);
@@ -290,22 +307,41 @@ DWORD GetFileAttributesA(LPCSTR path) {
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
-  struct stat st;
-  if (lstat(native.c_str(), &st) != 0) {
+  At at;
+  if (!place(native, at)) return FALSE;
+  // The mode is changed through a descriptor of the file itself, opened
+  // without following a link: changing a link must never reach the file it
+  // points to, even when the name is swapped for one meanwhile.
+  int fd = openat(at.dir, at.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
     setErrorFromErrno(errno, native);
     return FALSE;
   }
-  // A link has no mode of its own here; changing it must never reach the
-  // file it points to.
-  if (S_ISLNK(st.st_mode)) return TRUE;
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    int error = errno;
+    close(fd);
+    setErrorFromErrno(error, native);
+    return FALSE;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    close(fd);
+    return TRUE;
+  }
   mode_t mode = st.st_mode & 07777;
   if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     mode &= ~static_cast<mode_t>(0222);
   } else if ((mode & 0222) == 0) {
     mode |= S_IWUSR;
   }
-  if (mode != (st.st_mode & 07777) && chmod(native.c_str(), mode) != 0) {
-    setErrorFromErrno(errno, native);
+  char byDescriptor[64];
+  std::snprintf(byDescriptor, sizeof byDescriptor, "/proc/self/fd/%d", fd);
+  // fchmod does not take a path-only descriptor; its /proc name does.
+  int result = mode != (st.st_mode & 07777) ? chmod(byDescriptor, mode) : 0;
+  int error = errno;
+  close(fd);
+  if (result != 0) {
+    setErrorFromErrno(error, native);
     return FALSE;
   }
   return TRUE;
@@ -314,7 +350,9 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
   if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
-  if (mkdir(native.c_str(), 0777) != 0) {
+  At at;
+  if (!place(native, at)) return FALSE;
+  if (mkdirat(at.dir, at.name.c_str(), 0777) != 0) {
     int error = errno;
     setErrorFromErrno(error, native);
     if (error == ENOENT) SetLastError(ERROR_PATH_NOT_FOUND);
@@ -326,7 +364,9 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
 BOOL RemoveDirectoryA(LPCSTR path) {
   if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
-  if (rmdir(native.c_str()) != 0) {
+  At at;
+  if (!place(native, at)) return FALSE;
+  if (unlinkat(at.dir, at.name.c_str(), AT_REMOVEDIR) != 0) {
     int error = errno;
     setErrorFromErrno(error, native);
     if (error == ENOTDIR) SetLastError(ERROR_DIRECTORY);
@@ -338,15 +378,20 @@ BOOL RemoveDirectoryA(LPCSTR path) {
 BOOL DeleteFileA(LPCSTR path) {
   if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
+  At at;
+  if (!place(native, at)) return FALSE;
   struct stat st;
   // Windows will not delete a read-only file; keep that rule here. A link
   // is deleted itself, whatever it points to.
-  if (lstat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
+  if (fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+      (st.st_mode & 0222) == 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (unlink(native.c_str()) != 0) {
-    setErrorFromErrno(errno, native);
+  if (unlinkat(at.dir, at.name.c_str(), 0) != 0) {
+    int error = errno;
+    setErrorFromErrno(error, native);
+    if (error == EISDIR) SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
   return TRUE;
@@ -356,8 +401,11 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
   if (!beginChange()) return FALSE;
   std::string from = nativePath(existing);
   std::string to = nativePath(target);
+  At source;
+  At destination;
+  if (!place(from, source) || !place(to, destination)) return FALSE;
   struct stat st;
-  if (lstat(to.c_str(), &st) == 0) {
+  if (fstatat(destination.dir, destination.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     // Windows replaces only a file, and only when asked to; a read-only one
     // it refuses, even for an administrator.
     if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
@@ -369,7 +417,7 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
       return FALSE;
     }
   }
-  if (rename(from.c_str(), to.c_str()) != 0) {
+  if (renameat(source.dir, source.name.c_str(), destination.dir, destination.name.c_str()) != 0) {
     setErrorFromErrno(errno, to);
     return FALSE;
   }

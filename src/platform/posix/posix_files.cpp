@@ -13,6 +13,8 @@
 #include "posix_internal.h"
 
 using vna::platform::posix::adoptListedFile;
+using vna::platform::posix::At;
+using vna::platform::posix::resolveAt;
 using vna::platform::posix::beginChange;
 using vna::platform::posix::FileObject;
 using vna::platform::posix::HandleKind;
@@ -48,8 +50,9 @@ HANDLE fail(DWORD code) {
 
 }  // namespace
 
-HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIBUTES,
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
                    DWORD disposition, DWORD flags, HANDLE /*templateFile*/) {
+  if ((access & ~(FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES)) == 0) access = 0;
   const bool writing = (access & GENERIC_WRITE) != 0;
   if ((writing || disposition != OPEN_EXISTING) ? !beginChange() : injectFault()) {
     return INVALID_HANDLE_VALUE;
@@ -68,6 +71,12 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
       return new FileObject(fd, false, st);
     }
   }
+  At at;
+  if (!resolveAt(native, at)) {
+    setErrorFromErrno(errno, native);
+    return INVALID_HANDLE_VALUE;
+  }
+  const char* name = at.name.c_str();
   // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused
   // below. It has no effect on regular files.
   int oflags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -76,10 +85,16 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
   } else {
     oflags |= writing ? O_RDWR : O_RDONLY;
   }
+  // Below a held directory nothing is written through a link at the name,
+  // and a reparse point asked for as itself is opened as itself.
+  const bool asItself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+  if (asItself || (at.beneath() && (writing || disposition != OPEN_EXISTING))) {
+    oflags |= O_NOFOLLOW;
+  }
   if (disposition == CREATE_NEW) {
     // O_EXCL also refuses a symbolic link, dangling or not, as Windows
     // refuses a reparse point that stands at the name.
-    int fd = open(native.c_str(), oflags | O_CREAT | O_EXCL, 0666);
+    int fd = openat(at.dir, name, oflags | O_CREAT | O_EXCL, 0666);
     if (fd < 0) {
       if (errno == EEXIST) return fail(ERROR_FILE_EXISTS);
       setErrorFromErrno(errno, native);
@@ -93,7 +108,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
   if (disposition == CREATE_ALWAYS) {
     // The common case, a new file, costs one call: a file this open creates
     // is a fresh regular file.
-    int fd = open(native.c_str(), oflags | O_CREAT | O_EXCL, 0666);
+    int fd = openat(at.dir, name, oflags | O_CREAT | O_EXCL, 0666);
     if (fd >= 0) {
       st = {};
       st.st_mode = S_IFREG;
@@ -105,20 +120,23 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
       return INVALID_HANDLE_VALUE;
     }
     // Windows refuses to replace a read-only file, even for an administrator.
-    if (stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
+    if (fstatat(at.dir, name, &st, 0) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
       return fail(ERROR_ACCESS_DENIED);
     }
     oflags |= O_CREAT;
   }
-  int fd = open(native.c_str(), oflags, 0666);
+  int fd = openat(at.dir, name, oflags, 0666);
   if (fd < 0) {
     setErrorFromErrno(errno, native);
     return INVALID_HANDLE_VALUE;
   }
   // As on Windows, a directory opens only with backup semantics (and then
-  // only to be asked about, here without access).
+  // only to be asked about, here without access); a link asked for as
+  // itself opens as the link.
   const bool directoryAllowed = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0 && access == 0;
-  if (fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || (directoryAllowed && S_ISDIR(st.st_mode)))) {
+  if (fstat(fd, &st) != 0 ||
+      !(S_ISREG(st.st_mode) || (directoryAllowed && S_ISDIR(st.st_mode)) ||
+        (asItself && access == 0 && S_ISLNK(st.st_mode)))) {
     // Directories, devices, FIFOs and sockets are not files to read or write.
     close(fd);
     return fail(ERROR_ACCESS_DENIED);
@@ -132,8 +150,13 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
     }
     st.st_size = 0;
   }
+  auto* file = new FileObject(fd, writing, st);
+  if (directoryAllowed && S_ISDIR(st.st_mode) && (share & FILE_SHARE_DELETE) == 0) {
+    vna::platform::posix::holdDirectory(file, native, fd);
+    file->holding = true;
+  }
   SetLastError(ERROR_SUCCESS);
-  return new FileObject(fd, writing, st);
+  return file;
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
@@ -248,7 +271,8 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
   const struct stat& st = *current;
   *info = BY_HANDLE_FILE_INFORMATION{};
   DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
-  if ((st.st_mode & 0222) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+  if (S_ISLNK(st.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  if ((st.st_mode & 0222) == 0 && !S_ISLNK(st.st_mode)) attributes |= FILE_ATTRIBUTE_READONLY;
   info->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
   info->ftLastWriteTime =
       vna::platform::posix::fileTimeFrom(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
@@ -307,6 +331,7 @@ BOOL CloseHandle(HANDLE handle) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  if (file->holding) vna::platform::posix::releaseDirectory(file);
   int result = close(file->fd);
   int error = errno;
   delete file;

@@ -25,6 +25,8 @@ struct FileObject : HandleObject {
       : HandleObject(HandleKind::File), fd(descriptor), writable(forWriting), info(st) {}
   int fd;
   bool writable;
+  // Registered as a held directory until closed.
+  bool holding = false;
   off_t position = 0;
   // What fstat said at the open. For a file opened only for reading it
   // answers size and identity queries (the system reads a file's size as of

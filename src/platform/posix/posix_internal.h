@@ -2,6 +2,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -40,6 +41,29 @@ int adoptListedFile(const std::string& native, struct stat& st);
 // change made through the seam. False when the call is to fail. This is the
 // only way to drop the held files.
 bool beginChange();
+
+// Held directories (posix_held_directories.cpp). A directory is held while
+// a handle opened on it with backup semantics and without FILE_SHARE_DELETE
+// is open; `owner` is that handle's object.
+void holdDirectory(const void* owner, const std::string& native, int fd);
+void releaseDirectory(const void* owner);
+// A place to act on: a directory descriptor and a name in it. Outside every
+// held directory, `dir` is AT_FDCWD and `name` the whole native path.
+struct At {
+  At() = default;
+  At(const At&) = delete;
+  At& operator=(const At&) = delete;
+  ~At();
+  int dir = AT_FDCWD;
+  std::string name;
+  int owned = -1;
+  bool beneath() const { return dir != AT_FDCWD; }
+};
+// Resolves `native` for an operation on its last component: below a held
+// directory, the components in between are opened from its descriptor, the
+// kernel refusing any link or ".." that would leave it (errno ELOOP or
+// EXDEV). False with errno set when they cannot be opened.
+bool resolveAt(const std::string& native, At& out);
 
 // Closes `handle` when it is a thread's (posix_threads.cpp); false for any
 // other handle.
