@@ -546,6 +546,23 @@ class ExtractionSafety(Base):
         where = "t/moved" if os.path.exists(self.p("t/moved")) else "t/d"
         self.assertEqual(len(os.listdir(self.p(where))), count + 1)
 
+    def test_target_named_through_a_link_and_dotdot_is_the_directory_the_os_resolves(self):
+        # Linux applies ".." after following lnk, so lnk/../out is real/out,
+        # where d is a link to victim: nothing may be written through it.
+        if RUNNER == "wine":
+            self.skipTest("Windows applies \"..\" to the path text")
+        os.makedirs(self.p("real/sub"))
+        os.makedirs(self.p("real/out"))
+        os.makedirs(self.p("victim"))
+        os.symlink("real/sub", self.p("lnk"))
+        os.symlink("../../victim", self.p("real/out/d"))
+        self.write("a.vna", archive_bytes(record("d\\") + record("d\\f", b"f") +
+                                          record("d\\g", b"g") + record("ok.txt", b"ok")))
+        self.assertFailure(self.vna("-x", "a.vna", "lnk/../out"),
+                           "Some files could not be extracted.\n")
+        self.assertEqual(os.listdir(self.p("victim")), [])
+        self.assertEqual(sorted(os.listdir(self.p("real/out"))), ["d", "ok.txt"])
+
     def test_damaged_entry_through_a_link_deletes_nothing(self):
         self.make_links()
         data = random.Random(7).randbytes(20000)  # incompressible: the cut lands in it
