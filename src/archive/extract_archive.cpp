@@ -64,12 +64,15 @@ class FilePlacer {
           remaining -= static_cast<uint32_t>(chunk.length());
           writer.write(chunk);
         }
+        // The file keeps this identity when it is moved into its place.
+        FileIdentity written;
+        const bool known = out.identity(written);
         out.close();
         if (!temporary.empty()) {
           replaceFile(temporary, target.path);
           temporary = FilePath();
         }
-        destination_.rememberWritten(target);
+        if (known) destination_.rememberWritten(written);
         return true;
       } catch (...) {
         // Whatever went wrong, this entry is lost but the run goes on. Only
@@ -100,15 +103,11 @@ class FilePlacer {
   // a directory, not the archive being read (under any of its names), not
   // a file that an earlier entry of this run wrote.
   bool mayReplace(const EntryTarget& target) {
-    if (destination_.writtenInThisRun(target)) return false;
     PathKind kind = examinePath(target.path);
     if (kind == PathKind::Link || kind == PathKind::Directory) return false;
     FileIdentity standing;
-    if (archiveKnown_ && kind == PathKind::File && queryFileIdentity(target.path, standing) &&
-        standing == archive_) {
-      return false;
-    }
-    return true;
+    if (kind != PathKind::File || !queryFileIdentity(target.path, standing)) return true;
+    return !destination_.writtenInThisRun(standing) && !(archiveKnown_ && standing == archive_);
   }
 
   TargetDirectory& destination_;

@@ -1,22 +1,9 @@
 #include "archive/fingerprint_set.h"
 
-#include <cstring>
 
 namespace vna {
 
 namespace {
-
-constexpr uint64_t kEachByte = 0x0101010101010101ull;
-
-// ASCII lower-case letters of the eight bytes in `word` made upper case,
-// all other bytes left alone, without a branch per byte.
-uint64_t foldLetters(uint64_t word) {
-  uint64_t seven = word & (0x7F * kEachByte);
-  uint64_t atLeastA = seven + (0x80 - 'a') * kEachByte;     // bit 7: byte >= 'a'
-  uint64_t pastZ = seven + (0x80 - 'z' - 1) * kEachByte;    // bit 7: byte > 'z'
-  uint64_t lower = atLeastA & ~pastZ & ~word & (0x80 * kEachByte);
-  return word ^ (lower >> 2);  // 0x80 >> 2 is the case bit, 0x20
-}
 
 uint64_t mix(uint64_t h) {
   // The finaliser of SplitMix64: every input bit reaches every output bit.
@@ -30,23 +17,11 @@ uint64_t mix(uint64_t h) {
 
 }  // namespace
 
-uint64_t fingerprintOf(const char* begin, const char* end, bool ignoreCase) {
-  // Eight bytes at a time (one fingerprint per extracted file), each word
-  // folded into the state through a multiply and a shift, then one full
-  // mix with the length, so that a zero-padded tail cannot alias a longer
-  // text.
-  std::size_t length = static_cast<std::size_t>(end - begin);
-  uint64_t h = 0xCBF29CE484222325ull;
-  while (end - begin > 0) {
-    uint64_t word = 0;
-    std::size_t take = end - begin >= 8 ? 8 : static_cast<std::size_t>(end - begin);
-    std::memcpy(&word, begin, take);
-    begin += take;
-    if (ignoreCase) word = foldLetters(word);
-    h = (h ^ word) * 0x9E3779B97F4A7C15ull;
-    h ^= h >> 29;
-  }
-  return mix(h ^ length);
+uint64_t fingerprintOf(const FileIdentity& identity) {
+  // The file system picks identities, not the archive: no name in an
+  // archive can steer where they fall in the set.
+  uint64_t index = (static_cast<uint64_t>(identity.indexHigh) << 32) | identity.indexLow;
+  return mix(mix(index) ^ identity.volume);
 }
 
 std::size_t FingerprintSet::slotOf(uint64_t fingerprint) const {

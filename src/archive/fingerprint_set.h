@@ -1,19 +1,20 @@
-// A set of 64-bit fingerprints of texts (here: the extraction targets of one
-// run), in at most 16 bytes per member: open addressing with linear probing,
-// grown by half when four fifths are taken. Two different texts share a
-// fingerprint with a chance of about n / 2^64; the set can then only answer
-// "seen" for a text it has not seen, never the reverse.
+// A set of 64-bit fingerprints of file identities (here: the files one
+// extraction run wrote), in at most 16 bytes per member: open addressing with
+// linear probing, grown by half when four fifths are taken. Two different
+// files share a fingerprint with a chance of about n / 2^64; the set can then
+// only answer "seen" for a file it has not seen, never the reverse.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "fs/file_streams.h"
+
 namespace vna {
 
-// The fingerprint of the bytes [begin, end), ASCII letters folded to upper
-// case when `ignoreCase`.
-uint64_t fingerprintOf(const char* begin, const char* end, bool ignoreCase);
+// The fingerprint of one file's identity (volume and file index).
+uint64_t fingerprintOf(const FileIdentity& identity);
 
 class FingerprintSet {
  public:

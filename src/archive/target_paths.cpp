@@ -81,14 +81,6 @@ bool TargetDirectory::isItself(const char* relative) const {
   return !resolved_.empty() && full == resolved_;
 }
 
-std::string TargetDirectory::keyOf(const std::string& resolved, std::size_t length) const {
-  std::string key(resolved, 0, length);
-  if (platform::kWindowsPaths) {
-    for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  return key;
-}
-
 bool TargetDirectory::holdParentOf(const EntryTarget& entry) {
   const std::string& text = entry.path.text();
   if (held_.empty()) {
@@ -133,15 +125,12 @@ bool TargetDirectory::holdParentOf(const EntryTarget& entry) {
   return true;
 }
 
-bool TargetDirectory::writtenInThisRun(const EntryTarget& entry) const {
-  const char* begin = entry.resolved.data();
-  return written_.contains(
-      fingerprintOf(begin, begin + entry.resolved.size(), platform::kWindowsPaths));
+bool TargetDirectory::writtenInThisRun(const FileIdentity& file) const {
+  return written_.contains(fingerprintOf(file));
 }
 
-void TargetDirectory::rememberWritten(const EntryTarget& entry) {
-  const char* begin = entry.resolved.data();
-  written_.insert(fingerprintOf(begin, begin + entry.resolved.size(), platform::kWindowsPaths));
+void TargetDirectory::rememberWritten(const FileIdentity& file) {
+  written_.insert(fingerprintOf(file));
 }
 
 }  // namespace vna

@@ -46,14 +46,13 @@ class TargetDirectory {
   // are written.
   bool holdParentOf(const EntryTarget& entry);
 
-  // Whether an earlier file entry of this run wrote `entry`, compared as the
-  // OS compares names (letter case ignored on Windows).
-  bool writtenInThisRun(const EntryTarget& entry) const;
-  void rememberWritten(const EntryTarget& entry);
+  // Whether an earlier file entry of this run wrote the file of this
+  // identity. Identity, not name: every name the file system gives one file
+  // (letter case in the code page, short names, anything it folds) meets.
+  bool writtenInThisRun(const FileIdentity& file) const;
+  void rememberWritten(const FileIdentity& file);
 
  private:
-  std::string keyOf(const std::string& resolved, std::size_t length) const;
-
   FilePath path_;
   std::string resolved_;
   // Where the names below the target start in a resolved path.

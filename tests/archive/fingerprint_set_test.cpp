@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <set>
-#include <string>
 
 #include "archive/fingerprint_set.h"
 
@@ -33,25 +32,18 @@ TEST(FingerprintSet, AgreesWithAnOrderedSetThroughEveryGrowth) {
 TEST(FingerprintSet, HoldsAtMostSixteenBytesPerMember) {
   FingerprintSet set;
   for (uint64_t i = 1; i <= 100000; ++i) {
-    set.insert(fingerprintOf(reinterpret_cast<const char*>(&i),
-                             reinterpret_cast<const char*>(&i) + sizeof i, false));
+    set.insert(fingerprintOf(FileIdentity{7, static_cast<uint32_t>(i >> 3), static_cast<uint32_t>(i)}));
     if (i >= 16) {
       ASSERT_LE(set.capacity() * sizeof(uint64_t), 16 * set.size()) << i;
     }
   }
 }
 
-TEST(FingerprintSet, FingerprintFoldsLetterCaseOnlyWhenAsked) {
-  const std::string a = "C:\\Out\\Read Me.txt";
-  const std::string b = "c:\\OUT\\read me.TXT";
-  auto of = [](const std::string& s, bool fold) {
-    return fingerprintOf(s.data(), s.data() + s.size(), fold);
-  };
-  EXPECT_EQ(of(a, true), of(b, true));
-  EXPECT_NE(of(a, false), of(b, false));
-  // Bytes beyond ASCII letters are never folded.
-  EXPECT_NE(of("\xE4", true), of("\xC4", true));
-  EXPECT_NE(of("a/b", false), of("a\\b", false));
+TEST(FingerprintSet, IdentitiesThatDifferAnywhereGetDifferentFingerprints) {
+  const FileIdentity base{1, 2, 3};
+  const FileIdentity others[] = {{0, 2, 3}, {1, 3, 3}, {1, 2, 4}, {3, 2, 1}, {1, 3, 2}};
+  for (const FileIdentity& other : others) EXPECT_NE(fingerprintOf(base), fingerprintOf(other));
+  EXPECT_EQ(fingerprintOf(base), fingerprintOf(FileIdentity{1, 2, 3}));
 }
 
 }  // namespace
