@@ -87,6 +87,24 @@ class Scale(unittest.TestCase):
         status, out, _, _ = measured(["-a", deepest, self.p("deeper.vna")], self.dir)
         self.assertEqual((status, out), (255, "Unknown exception.\n" + USAGE))
 
+    def test_directories_below_a_long_target_path_in_flat_memory(self):
+        # 100,000 directory entries below a target path of about 3.5 KB: what
+        # a run keeps per directory must not grow with either.
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        from run_e2e import archive_bytes, record
+        target = self.dir
+        while len(target) < 3500:
+            target = os.path.join(target, "t" * 200)
+        os.makedirs(target)
+        records = b"".join(record("d%03d\\s%03d\\" % (i // 1000, i % 1000) if i % 1000 else
+                                  "d%03d\\" % (i // 1000)) for i in range(100000))
+        with open(self.p("dirs.vna"), "wb") as fh:
+            fh.write(archive_bytes(records))
+        status, out, _, rss = measured(["-x", self.p("dirs.vna"), target], self.dir)
+        self.assertEqual((status, out), (0, ""))
+        self.assertEqual(len(os.listdir(os.path.join(target, "d099"))), 999)
+        self.assertLess(rss, 16 * 1024)
+
     def test_file_just_under_two_gib_round_trips_in_flat_memory(self):
         source = self.p("under")
         os.mkdir(source)
