@@ -179,7 +179,9 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
       }
       treeMode = true;
     } else {
-      Stringy relative = treeMode ? sanitizeEntryPath(name) : base;
+      // The last component alone still meets every rule a whole name meets:
+      // "q\\a:b" must not become the stream "a:b" of the file "a".
+      Stringy relative = sanitizeEntryPath(treeMode ? name : base.text());
       if (destination.admits(relative.text(), entry)) {
         if (!placer.extract(reader, entry, size)) ++failures;
       } else {

@@ -130,6 +130,16 @@ TEST(ExtractSafety, LaterEntryNeverReplacesAFileThisRunWrote) {
   }
 }
 
+TEST(ExtractSafety, NameBeforeTheFirstDirectoryEntryMeetsTheSameRules) {
+  // Only the last component is kept there, and it is made safe as a whole
+  // name would be: on NTFS "a:b" would be the stream "b" of the file "a".
+  Sandbox box;
+  test::writeArchive(box.path("a.vna"), record("q\\a:b", "colon") + record("r\\x..y", "dots") +
+                                            test::kEndRecord);
+  EXPECT_EQ(extract(box.path("a.vna"), box.path("out")), "");
+  EXPECT_EQ(test::snapshot(box.path("out")), (Tree{{"a_b", "colon"}, {"x__y", "dots"}}));
+}
+
 TEST(ExtractSafety, SecondRunOverTheSameTreeReplacesEveryFile) {
   // Files written by an earlier run are not "written in this run".
   Sandbox box;
