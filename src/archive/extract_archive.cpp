@@ -8,6 +8,7 @@
 #include "archive/entry_names.h"
 #include "archive/entry_record.h"
 #include "archive/format.h"
+#include "archive/replacement_journal.h"
 #include "archive/target_paths.h"
 #include "fs/errors.h"
 #include "fs/file_item.h"
@@ -34,13 +35,19 @@ void skipData(CompressedStreamReader& reader, uint32_t& remaining) {
 // Where one run writes its files. A target that does not exist yet is
 // created in place with one call. Where something already stands, the new
 // file is written under a temporary name beside it and put in its place
-// only when complete, so a failed entry leaves the old file as it was and
-// the other names of a hard-linked file keep their content.
+// only when the whole archive has been verified, so a failed entry or a
+// damaged archive leaves the old file as it was, and the other names of a
+// hard-linked file keep their content.
 class FilePlacer {
  public:
-  FilePlacer(TargetDirectory& destination, const FileHandle& archive) : destination_(destination) {
+  FilePlacer(TargetDirectory& destination, const FileHandle& archive)
+      : destination_(destination), journal_(destination, nextTemporary_) {
     archiveKnown_ = archive.identity(archive_);
   }
+
+  // Once the archive is verified: the replacements of files that stood
+  // before the run take their places. Returns how many could not.
+  unsigned commit() { return journal_.commit(); }
 
   // Writes one file entry's data; on any failure whatever stood at the
   // target before stays, the rest of the entry's data is read past and
@@ -54,8 +61,10 @@ class FilePlacer {
       try {
         if (!destination_.holdParentOf(target)) throw Refused();
         created = out.createNew(target.path);
+        FileIdentity standing;
+        bool standingKnown = false;
         if (!created) {
-          if (!mayReplace(target)) throw Refused();
+          if (!mayReplace(target, standing, standingKnown)) throw Refused();
           temporary = out.createTemporaryBeside(target.path, nextTemporary_);
         }
         FileWriter writer(out, 0);
@@ -69,8 +78,11 @@ class FilePlacer {
         const bool known = out.identity(written);
         out.close();
         if (!temporary.empty()) {
-          replaceFile(temporary, target.path);
+          // The old file stays until the whole archive is verified; no later
+          // entry may replace it meanwhile.
+          journal_.add(target, temporary);
           temporary = FilePath();
+          if (standingKnown) destination_.rememberWritten(standing);
         }
         if (known) destination_.rememberWritten(written);
         return true;
@@ -102,18 +114,19 @@ class FilePlacer {
   // Whether the file standing at `target` may be replaced: not a link, not
   // a directory, not the archive being read (under any of its names), not
   // a file that an earlier entry of this run wrote.
-  bool mayReplace(const EntryTarget& target) {
+  bool mayReplace(const EntryTarget& target, FileIdentity& standing, bool& known) {
     PathKind kind = examinePath(target.path);
     if (kind == PathKind::Link || kind == PathKind::Directory) return false;
-    FileIdentity standing;
-    if (kind != PathKind::File || !queryFileIdentity(target.path, standing)) return true;
+    known = kind == PathKind::File && queryFileIdentity(target.path, standing);
+    if (!known) return true;
     return !destination_.writtenInThisRun(standing) && !(archiveKnown_ && standing == archive_);
   }
 
   TargetDirectory& destination_;
+  unsigned nextTemporary_ = 0;
+  ReplacementJournal journal_;
   FileIdentity archive_;
   bool archiveKnown_ = false;
-  unsigned nextTemporary_ = 0;
 };
 
 // The timestamp is only validated, and the entries of one tree mostly share
@@ -152,7 +165,7 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
   for (;;) {
     if (!record::readEntryFields(reader, fields)) {
       if (reader.finishAtEnd() && reader.checkValue() == reader.storedCheckValue()) {
-        return failures;
+        return failures + placer.commit();
       }
       throw FormatError();
     }

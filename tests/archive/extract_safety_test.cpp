@@ -140,6 +140,46 @@ TEST(ExtractSafety, NameBeforeTheFirstDirectoryEntryMeetsTheSameRules) {
   EXPECT_EQ(test::snapshot(box.path("out")), (Tree{{"a_b", "colon"}, {"x__y", "dots"}}));
 }
 
+TEST(ExtractSafety, DamagedArchiveReplacesNothingThatStoodBeforeTheRun) {
+  // Enough replaced files, with long names, that the pending moves fill the
+  // journal's buffer several times.
+  const std::string longName(150, 'n');
+  std::string records = record("d\\", "");
+  Tree before;
+  for (int i = 0; i < 400; ++i) {
+    std::string name = "d\\" + longName + std::to_string(i);
+    records += record(name.c_str(), "new " + std::to_string(i));
+    before["d/" + longName + std::to_string(i)] = "old " + std::to_string(i);
+  }
+  records += record("d\\fresh.txt", "fresh");
+  Sandbox box;
+  test::writeArchive(box.path("good.vna"), records + test::kEndRecord);
+  const std::string good = test::readFile(box.path("good.vna"));
+  std::string wrongCheck = good;
+  wrongCheck[11] = static_cast<char>(wrongCheck[11] ^ 1);
+  const std::string damaged[] = {wrongCheck, good + "x", good.substr(0, good.size() - 3)};
+  for (const std::string& archive : damaged) {
+    test::writeFile(box.path("bad.vna"), archive);
+    test::makeDirectory(box.path("out"));
+    test::makeDirectory(box.path("out\\d"));
+    for (const auto& [name, data] : before) test::writeFile(box.path(("out\\" + name).c_str()), data);
+    EXPECT_EQ(extract(box.path("bad.vna"), box.path("out")), kInvalid);
+    Tree after = test::snapshot(box.path("out"));
+    EXPECT_EQ(after["d/fresh.txt"], "fresh") << "a new file is written as before";
+    after.erase("d/fresh.txt");
+    after.erase("d/");
+    EXPECT_EQ(after, before) << "every old file as it was, and no waiting file left";
+    test::removeTree(box.path("out"));
+  }
+  test::makeDirectory(box.path("out"));
+  test::makeDirectory(box.path("out\\d"));
+  for (const auto& [name, data] : before) test::writeFile(box.path(("out\\" + name).c_str()), data);
+  EXPECT_EQ(extract(box.path("good.vna"), box.path("out")), "");
+  Tree after = test::snapshot(box.path("out"));
+  for (const auto& [name, data] : before) EXPECT_EQ(after[name], "new" + data.substr(3)) << name;
+  EXPECT_EQ(after.size(), before.size() + 2) << "d, fresh.txt, and no waiting file or journal";
+}
+
 TEST(ExtractSafety, SecondRunOverTheSameTreeReplacesEveryFile) {
   // Files written by an earlier run are not "written in this run".
   Sandbox box;
