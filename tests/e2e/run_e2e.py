@@ -524,7 +524,12 @@ class ExtractionSafety(Base):
         kind = "windows64" if header[pe + 4:pe + 6] == b"\x64\x86" else "windows"
         prefix = os.environ.get("WINEPREFIX") or os.path.join(
             os.path.dirname(WINE_RUN), "..", "build", kind, "wineprefix")
+        # A cmd.exe of the program's own kind, so that tools/wine-run gives
+        # it the same loader and prefix (a 32-bit one lives in syswow64).
         cmd = os.path.join(prefix, "drive_c", "windows", "system32", "cmd.exe")
+        wow = os.path.join(prefix, "drive_c", "windows", "syswow64", "cmd.exe")
+        if kind == "windows" and os.path.exists(wow):
+            cmd = wow
         count = 3000
         records = [record("d\\")] + [record("d\\f%d" % i, b"%d" % i) for i in range(count)]
         records.append(record("d\\last.txt", b"last"))
@@ -540,7 +545,8 @@ class ExtractionSafety(Base):
         with open(self.p("attacker.txt"), "wb") as out:
             attacker = subprocess.Popen([WINE_RUN, "--direct", cmd, "/c", "attack.bat"],
                                         cwd=self.dir, stdout=out, stderr=out,
-                                        stdin=subprocess.DEVNULL)
+                                        stdin=subprocess.DEVNULL,
+                                        env=dict(os.environ, WINEPREFIX=os.path.abspath(prefix)))
         try:
             for _ in range(600):
                 if os.path.exists(self.p("ready.txt")):
