@@ -7,10 +7,14 @@
 #include <map>
 #include <set>
 #include <string>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform_api.h"
+#include "posix_internal.h"
 #include "sandbox.h"
 
 namespace vna::test {
@@ -102,6 +106,43 @@ TEST(PosixSeam, ListingShowsLinksAsReparsePointsAndSpecialFilesAsDevices) {
             INVALID_HANDLE_VALUE);
   // Links are removed here: the sandbox cleanup follows links.
   for (const char* name : {"/link.txt", "/linkdir", "/broken", "/fifo"}) unlink((root + name).c_str());
+}
+
+// The walk used where openat2 is missing refuses what openat2 refuses, with
+// the same errors, so callers tell a link from a missing directory either way.
+TEST(PosixSeam, BeneathWalkRefusesLinksAndDotDotAsOpenat2Does) {
+  Sandbox box;
+  std::string root = native(box.root());
+  makeDirectory(box.path("a"));
+  makeDirectory(box.path("a\\b"));
+  makeDirectory(box.path("outside"));
+  ASSERT_EQ(symlink((root + "/outside").c_str(), (root + "/a/link").c_str()), 0);
+  int top = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(top, 0);
+  struct Case {
+    const char* relative;
+    int error;  // 0: opens
+  };
+  const Case cases[] = {{"a/b", 0},          {"a/./b", 0},   {"a/link", ELOOP},
+                        {"a/link/x", ELOOP}, {"..", EXDEV},   {"a/b/../../..", EXDEV},
+                        {"a/missing", ENOENT}};
+  for (const Case& c : cases) {
+    errno = 0;
+    int fd = vna::platform::posix::openBeneathByWalk(top, c.relative);
+    EXPECT_EQ(fd >= 0 ? 0 : errno, c.error) << c.relative;
+    if (fd >= 0) close(fd);
+    // The kernel's own answer, where it has openat2.
+    struct open_how how = {};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    errno = 0;
+    long kernel = syscall(SYS_openat2, top, c.relative, &how, sizeof how);
+    if (kernel < 0 && errno == ENOSYS) continue;
+    EXPECT_EQ(kernel >= 0 ? 0 : errno, c.error) << c.relative << " (openat2)";
+    if (kernel >= 0) close(static_cast<int>(kernel));
+  }
+  close(top);
+  unlink((root + "/a/link").c_str());
 }
 
 std::size_t openDescriptors() {

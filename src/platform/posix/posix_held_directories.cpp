@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <linux/openat2.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -41,6 +42,8 @@ std::vector<Held>& held() {
   return directories;
 }
 
+}  // namespace
+
 // Where openat2 is missing (kernels before 5.6, some sandboxes), the same
 // walk one component at a time: no link is followed and ".." is refused.
 int openBeneathByWalk(int root, const std::string& relative) {
@@ -59,6 +62,13 @@ int openBeneathByWalk(int root, const std::string& relative) {
       next = openat(current, component.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
     int error = errno;
+    struct stat st;
+    // A link there fails as "not a directory"; openat2 says ELOOP, and so
+    // does this walk, so that callers tell a link from a missing directory.
+    if (next < 0 && error == ENOTDIR &&
+        fstatat(current, component.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+      error = ELOOP;
+    }
     if (current != root) close(current);
     if (next < 0) {
       errno = error;
@@ -68,6 +78,8 @@ int openBeneathByWalk(int root, const std::string& relative) {
   }
   return current == root ? openat(root, ".", O_PATH | O_DIRECTORY | O_CLOEXEC) : current;
 }
+
+namespace {
 
 int openBeneath(int root, const std::string& relative) {
   static bool missing = false;

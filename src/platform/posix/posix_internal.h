@@ -64,6 +64,10 @@ struct At {
 // kernel refusing any link or ".." that would leave it (errno ELOOP or
 // EXDEV). False with errno set when they cannot be opened.
 bool resolveAt(const std::string& native, At& out);
+// The walk resolveAt falls back on where openat2 is missing: opens the
+// directory `relative` below `root` one component at a time, refusing a
+// link (ELOOP) and ".." (EXDEV); -1 with errno set on failure.
+int openBeneathByWalk(int root, const std::string& relative);
 
 // Closes `handle` when it is a thread's (posix_threads.cpp); false for any
 // other handle.
