@@ -27,6 +27,10 @@ ReplacementJournal::~ReplacementJournal() {
     } catch (...) {
     }
   }
+  discard();
+}
+
+void ReplacementJournal::discard() noexcept {
   try {
     file_.close();
   } catch (...) {
@@ -107,8 +111,8 @@ unsigned ReplacementJournal::commit() {
       ++failures;
     }
   });
-  file_.close();
-  removePathQuietly(path_);
+  file_.close();  // its errors are the run's; discard then only removes
+  discard();
   return failures;
 }
 

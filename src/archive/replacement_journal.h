@@ -41,6 +41,8 @@ class ReplacementJournal {
 
  private:
   void flush();
+  // Closes and removes the journal file.
+  void discard() noexcept;
   // Calls `each(target, waiting)` for every pair, then removes the journal.
   template <class Each>
   void replay(Each each);

@@ -63,16 +63,11 @@ TargetDirectory::TargetDirectory(const FilePath& directory)
 
 bool TargetDirectory::admits(const char* relative, EntryTarget& entry) const {
   entry.path = FilePath(path_, relative);
-  entry.resolved.clear();
   if (platform::kWindowsPaths && holdsReservedDeviceName(relative)) return false;
   if (resolved_.empty()) return false;
   std::string full = resolvedPath(entry.path);
-  if (full.size() <= below_ || full.compare(0, resolved_.size(), resolved_) != 0 ||
-      !isSeparator(full[below_ - 1])) {
-    return false;
-  }
-  entry.resolved = std::move(full);
-  return true;
+  return full.size() > below_ && full.compare(0, resolved_.size(), resolved_) == 0 &&
+         isSeparator(full[below_ - 1]);
 }
 
 bool TargetDirectory::isItself(const char* relative) const {

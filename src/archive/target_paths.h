@@ -13,15 +13,15 @@
 namespace vna {
 
 // True for CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 (and COM, LPT with a
-// superscript 1, 2 or 3) in any letter case, alone or with an extension (trailing blanks before it ignored).
+// superscript 1, 2 or 3) in any letter case, alone or with an extension
+// (trailing blanks before it ignored).
 bool isReservedDeviceName(const char* begin, const char* end);
 // True when a component of `relative` is a reserved device name.
 bool holdsReservedDeviceName(const char* relative);
 
-// One entry's place: the path handed to the OS and its resolved form.
+// One entry's place: the path handed to the OS.
 struct EntryTarget {
   FilePath path;
-  std::string resolved;
 };
 
 class TargetDirectory {
@@ -29,8 +29,7 @@ class TargetDirectory {
   explicit TargetDirectory(const FilePath& directory);
   const FilePath& path() const { return path_; }
   // True when `relative` joined to the directory is a path strictly below
-  // it and names no device; fills `entry` either way (its resolved form
-  // only when admitted).
+  // it and names no device; fills `entry` either way.
   bool admits(const char* relative, EntryTarget& entry) const;
   // True when `relative` names the directory itself (".", ".\").
   bool isItself(const char* relative) const;

@@ -1,6 +1,7 @@
 #include "fs/file_item.h"
 
 #include <cctype>
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 
@@ -131,14 +132,10 @@ bool narrowExactly(const WCHAR* wide, char* out, int outSize) {
 bool DirectoryIterator::placeName() {
   WIN32_FIND_DATAA& record = item_.record_;
   if (!narrowExactly(wide_.cFileName, record.cFileName, MAX_PATH)) return false;
-  record.dwFileAttributes = wide_.dwFileAttributes;
-  record.ftCreationTime = wide_.ftCreationTime;
-  record.ftLastAccessTime = wide_.ftLastAccessTime;
-  record.ftLastWriteTime = wide_.ftLastWriteTime;
-  record.nFileSizeHigh = wide_.nFileSizeHigh;
-  record.nFileSizeLow = wide_.nFileSizeLow;
-  record.dwReserved0 = wide_.dwReserved0;
-  record.dwReserved1 = wide_.dwReserved1;
+  // The two records agree field for field up to the name.
+  static_assert(offsetof(WIN32_FIND_DATAA, cFileName) == offsetof(WIN32_FIND_DATAW, cFileName),
+                "find data of both widths share their leading fields");
+  std::memcpy(&record, &wide_, offsetof(WIN32_FIND_DATAW, cFileName));
   std::size_t nameLength = std::strlen(record.cFileName);
   if (prefixLength_ + nameLength + 1 > platform::kPathBufferSize) return false;
   std::memcpy(buffer_.get() + prefixLength_, record.cFileName, nameLength + 1);

@@ -58,12 +58,18 @@ uint64_t FileHandle::size64() const {
   return (static_cast<uint64_t>(high) << 32) | low;
 }
 
+namespace {
+
+FileIdentity identityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+
+}  // namespace
+
 bool FileHandle::identity(FileIdentity& out) const {
   BY_HANDLE_FILE_INFORMATION info;
   if (handle_ == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle_, &info)) return false;
-  out.volume = info.dwVolumeSerialNumber;
-  out.indexHigh = info.nFileIndexHigh;
-  out.indexLow = info.nFileIndexLow;
+  out = identityOf(info);
   return true;
 }
 
@@ -212,7 +218,7 @@ bool checkReplaceable(const FilePath& path, FileIdentity& standing) {
   // Opening for writing is not refused for a read-only file everywhere (an
   // administrator may), but replacing one is.
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) mapCreateError(ERROR_ACCESS_DENIED);
-  standing = FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  standing = identityOf(info);
   return true;
 }
 
@@ -234,9 +240,7 @@ bool queryIdentity(const FilePath& path, bool directory, FileIdentity& out) {
   if (!known || ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != directory) {
     return false;
   }
-  out.volume = info.dwVolumeSerialNumber;
-  out.indexHigh = info.nFileIndexHigh;
-  out.indexLow = info.nFileIndexLow;
+  out = identityOf(info);
   return true;
 }
 

@@ -136,7 +136,9 @@ struct SYSTEMTIME {
   WORD wYear, wMonth, wDayOfWeek, wDay, wHour, wMinute, wSecond, wMilliseconds;
 };
 
-struct WIN32_FIND_DATAA {
+// The find data of both widths: the same fields, the names in CHAR or WCHAR.
+template <typename Char>
+struct FindDataOf {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;
   FILETIME ftLastAccessTime;
@@ -145,23 +147,12 @@ struct WIN32_FIND_DATAA {
   DWORD nFileSizeLow;
   DWORD dwReserved0;
   DWORD dwReserved1;
-  CHAR cFileName[MAX_PATH];
-  CHAR cAlternateFileName[14];
+  Char cFileName[MAX_PATH];
+  Char cAlternateFileName[14];
 };
+typedef FindDataOf<CHAR> WIN32_FIND_DATAA;
 typedef WIN32_FIND_DATAA* LPWIN32_FIND_DATAA;
-
-struct WIN32_FIND_DATAW {
-  DWORD dwFileAttributes;
-  FILETIME ftCreationTime;
-  FILETIME ftLastAccessTime;
-  FILETIME ftLastWriteTime;
-  DWORD nFileSizeHigh;
-  DWORD nFileSizeLow;
-  DWORD dwReserved0;
-  DWORD dwReserved1;
-  WCHAR cFileName[MAX_PATH];
-  WCHAR cAlternateFileName[14];
-};
+typedef FindDataOf<WCHAR> WIN32_FIND_DATAW;
 typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
 
 struct TIME_ZONE_INFORMATION {

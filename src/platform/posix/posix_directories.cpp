@@ -1,6 +1,7 @@
 // Win32 directory, attribute, current-directory, time-zone and volume
 // services over POSIX.
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -200,13 +201,7 @@ namespace {
 // Find data with its name in this seam's code page, widened.
 void widen(const WIN32_FIND_DATAA& narrow, WIN32_FIND_DATAW* wide) {
   std::memset(wide, 0, sizeof *wide);
-  wide->dwFileAttributes = narrow.dwFileAttributes;
-  wide->ftCreationTime = narrow.ftCreationTime;
-  wide->ftLastAccessTime = narrow.ftLastAccessTime;
-  wide->ftLastWriteTime = narrow.ftLastWriteTime;
-  wide->nFileSizeHigh = narrow.nFileSizeHigh;
-  wide->nFileSizeLow = narrow.nFileSizeLow;
-  wide->dwReserved0 = narrow.dwReserved0;
+  std::memcpy(wide, &narrow, offsetof(WIN32_FIND_DATAW, cFileName));
   MultiByteToWideChar(CP_ACP, 0, narrow.cFileName, -1, wide->cFileName, MAX_PATH);
 }
 
@@ -291,14 +286,14 @@ DWORD GetFileAttributesA(LPCSTR path) {
   }
   At at;
   if (!place(native, at)) return INVALID_FILE_ATTRIBUTES;
-  if (fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     setErrorFromErrno(errno, native);
     return INVALID_FILE_ATTRIBUTES;
   }
   if (S_ISLNK(st.st_mode)) {
     // The link's own attributes, as Windows reports a reparse point's.
     struct stat target;
-    bool directory = fstatat(at.dir, at.name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode);
+    bool directory = fstatat(at.dir, at.name, &target, 0) == 0 && S_ISDIR(target.st_mode);
     return FILE_ATTRIBUTE_REPARSE_POINT | (directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
   }
   return attributesOf(st);
@@ -312,7 +307,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   // The mode is changed through a descriptor of the file itself, opened
   // without following a link: changing a link must never reach the file it
   // points to, even when the name is swapped for one meanwhile.
-  int fd = openat(at.dir, at.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  int fd = openat(at.dir, at.name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     setErrorFromErrno(errno, native);
     return FALSE;
@@ -352,7 +347,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
   std::string native = nativePath(path);
   At at;
   if (!place(native, at)) return FALSE;
-  if (mkdirat(at.dir, at.name.c_str(), 0777) != 0) {
+  if (mkdirat(at.dir, at.name, 0777) != 0) {
     int error = errno;
     setErrorFromErrno(error, native);
     if (error == ENOENT) SetLastError(ERROR_PATH_NOT_FOUND);
@@ -366,7 +361,7 @@ BOOL RemoveDirectoryA(LPCSTR path) {
   std::string native = nativePath(path);
   At at;
   if (!place(native, at)) return FALSE;
-  if (unlinkat(at.dir, at.name.c_str(), AT_REMOVEDIR) != 0) {
+  if (unlinkat(at.dir, at.name, AT_REMOVEDIR) != 0) {
     int error = errno;
     setErrorFromErrno(error, native);
     if (error == ENOTDIR) SetLastError(ERROR_DIRECTORY);
@@ -383,12 +378,12 @@ BOOL DeleteFileA(LPCSTR path) {
   struct stat st;
   // Windows will not delete a read-only file; keep that rule here. A link
   // is deleted itself, whatever it points to.
-  if (fstatat(at.dir, at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+  if (fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
       (st.st_mode & 0222) == 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (unlinkat(at.dir, at.name.c_str(), 0) != 0) {
+  if (unlinkat(at.dir, at.name, 0) != 0) {
     int error = errno;
     setErrorFromErrno(error, native);
     if (error == EISDIR) SetLastError(ERROR_ACCESS_DENIED);
@@ -405,7 +400,7 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
   At destination;
   if (!place(from, source) || !place(to, destination)) return FALSE;
   struct stat st;
-  if (fstatat(destination.dir, destination.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+  if (fstatat(destination.dir, destination.name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
     // Windows replaces only a file, and only when asked to; a read-only one
     // it refuses, even for an administrator.
     if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
@@ -417,7 +412,7 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
       return FALSE;
     }
   }
-  if (renameat(source.dir, source.name.c_str(), destination.dir, destination.name.c_str()) != 0) {
+  if (renameat(source.dir, source.name, destination.dir, destination.name) != 0) {
     setErrorFromErrno(errno, to);
     return FALSE;
   }

@@ -76,7 +76,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     setErrorFromErrno(errno, native);
     return INVALID_HANDLE_VALUE;
   }
-  const char* name = at.name.c_str();
+  const char* name = at.name;
   // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused
   // below. It has no effect on regular files.
   int oflags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;

@@ -116,7 +116,7 @@ void releaseDirectory(const void* owner) {
 
 bool resolveAt(const std::string& native, At& out) {
   out.dir = AT_FDCWD;
-  out.name = native;
+  out.name = native.c_str();
   const Held* best = nullptr;
   for (const Held& h : held()) {
     std::size_t n = h.native.size();
@@ -133,8 +133,9 @@ bool resolveAt(const std::string& native, At& out) {
   if (begin == end) return true;  // the held directory itself
   std::size_t slash = native.rfind('/', end - 1);
   std::size_t leafAt = slash == std::string::npos || slash < begin ? begin : slash + 1;
-  out.name = native.substr(leafAt, end - leafAt);
-  if (out.name == "..") {
+  out.leaf.assign(native, leafAt, end - leafAt);
+  out.name = out.leaf.c_str();
+  if (out.leaf == "..") {
     errno = EXDEV;
     return false;
   }

@@ -48,14 +48,16 @@ bool beginChange();
 void holdDirectory(const void* owner, const std::string& native, int fd);
 void releaseDirectory(const void* owner);
 // A place to act on: a directory descriptor and a name in it. Outside every
-// held directory, `dir` is AT_FDCWD and `name` the whole native path.
+// held directory, `dir` is AT_FDCWD and `name` the whole native path (the
+// caller's own text, not a copy).
 struct At {
   At() = default;
   At(const At&) = delete;
   At& operator=(const At&) = delete;
   ~At();
   int dir = AT_FDCWD;
-  std::string name;
+  const char* name = nullptr;
+  std::string leaf;  // holds `name` below a held directory
   int owned = -1;
   bool beneath() const { return dir != AT_FDCWD; }
 };
