@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "archive/extract_archive.h"
+#include "archive/extract/extract_archive.h"
 #include "fs/errors.h"
 #include "sandbox.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/inflater.h"
+#include "archive/inflate/inflater.h"
 #include "engine_transcript.h"
 #include "sandbox.h"
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "archive/entry_names.h"
-#include "archive/target_paths.h"
+#include "archive/extract/entry_names.h"
+#include "archive/extract/target_paths.h"
 #include "fs/file_path.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

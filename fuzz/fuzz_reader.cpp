@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/compressed_reader.h"
+#include "archive/stream/compressed_reader.h"
 #include "fs/errors.h"
 #include "sandbox.h"
 

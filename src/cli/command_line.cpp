@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "archive/create_archive.h"
-#include "archive/extract_archive.h"
+#include "archive/create/create_archive.h"
+#include "archive/extract/extract_archive.h"
 #include "fs/errors.h"
 #include "platform_api.h"
 

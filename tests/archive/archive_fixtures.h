@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "archive/compressed_writer.h"
+#include "archive/stream/compressed_writer.h"
 #include "fs/errors.h"
 #include "fs/file_streams.h"
 #include "sandbox.h"

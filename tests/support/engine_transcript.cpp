@@ -3,7 +3,7 @@
 #include <memory>
 #include <typeinfo>
 
-#include "archive/compressed_reader.h"
+#include "archive/stream/compressed_reader.h"
 #include "fs/demangle.h"
 #include "fs/errors.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/inflater.h"
+#include "archive/inflate/inflater.h"
 #include "fs/file_path.h"
 
 namespace vna::test {

@@ -1,0 +1,131 @@
+#include "archive/extract/target_paths.h"
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "fs/fs_ops.h"
+#include "platform_api.h"
+
+namespace vna {
+
+namespace {
+
+bool equalsIgnoringCase(const char* begin, const char* end, const char* word) {
+  std::size_t length = static_cast<std::size_t>(end - begin);
+  if (length != std::strlen(word)) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (std::toupper(static_cast<unsigned char>(begin[i])) != word[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool isReservedDeviceName(const char* begin, const char* end) {
+  const char* stem = begin;
+  while (stem != end && *stem != '.') ++stem;
+  while (stem != begin && (stem[-1] == ' ')) --stem;
+  for (const char* word : {"CON", "PRN", "AUX", "NUL"}) {
+    if (equalsIgnoringCase(begin, stem, word)) return true;
+  }
+  // COM1-COM9 and LPT1-LPT9, and with the superscript digits one, two and
+  // three of the ANSI code page (0xB9, 0xB2, 0xB3), which Windows also maps
+  // to those devices.
+  const unsigned char digit = stem - begin == 4 ? static_cast<unsigned char>(stem[-1]) : 0;
+  if ((digit >= '1' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3) {
+    return equalsIgnoringCase(begin, stem - 1, "COM") || equalsIgnoringCase(begin, stem - 1, "LPT");
+  }
+  return false;
+}
+
+bool holdsReservedDeviceName(const char* relative) {
+  const char* start = relative;
+  for (const char* p = relative;; ++p) {
+    if (*p == '\0' || isSeparator(*p)) {
+      if (isReservedDeviceName(start, p)) return true;
+      if (*p == '\0') return false;
+      start = p + 1;
+    }
+  }
+}
+
+TargetDirectory::TargetDirectory(const FilePath& directory)
+    : path_(directory), resolved_(resolvedPath(directory)) {
+  // A root keeps its separator ("/", "D:\"); any other directory loses it.
+  while (resolved_.size() > 1 && isSeparator(resolved_.back()) &&
+         !isSeparator(resolved_[resolved_.size() - 2]) && resolved_[resolved_.size() - 2] != ':') {
+    resolved_.pop_back();
+  }
+  below_ = !resolved_.empty() && isSeparator(resolved_.back()) ? resolved_.size()
+                                                                : resolved_.size() + 1;
+}
+
+bool TargetDirectory::admits(const char* relative, EntryTarget& entry) const {
+  entry.path = FilePath(path_, relative);
+  if (platform::kWindowsPaths && holdsReservedDeviceName(relative)) return false;
+  if (resolved_.empty()) return false;
+  std::string full = resolvedPath(entry.path);
+  return full.size() > below_ && full.compare(0, resolved_.size(), resolved_) == 0 &&
+         isSeparator(full[below_ - 1]);
+}
+
+bool TargetDirectory::isItself(const char* relative) const {
+  std::string full = resolvedPath(FilePath(path_, relative));
+  while (full.size() > resolved_.size() && isSeparator(full.back())) full.pop_back();
+  return !resolved_.empty() && full == resolved_;
+}
+
+bool TargetDirectory::holdParentOf(const EntryTarget& entry) {
+  const std::string& text = entry.path.text();
+  if (held_.empty()) {
+    // The target is the directory the OS resolves its path to, links
+    // included: the user named it.
+    HeldDirectory target;
+    if (target.hold(path_, true) != HeldDirectory::Outcome::Held) return false;
+    held_.push_back(HeldLevel{path_.length(), std::move(target)});
+    heldText_ = path_.text();
+  }
+  std::size_t base = held_.front().end;
+  if (text.size() <= base || text.compare(0, base, heldText_, 0, base) != 0) return false;
+  std::size_t parentEnd = text.size();
+  while (parentEnd > base && !isSeparator(text[parentEnd - 1])) --parentEnd;
+  while (parentEnd > base && isSeparator(text[parentEnd - 1])) --parentEnd;
+  // Keep the levels that are on the way to this parent.
+  while (held_.size() > 1) {
+    std::size_t end = held_.back().end;
+    if (end <= parentEnd && (end == parentEnd || isSeparator(text[end])) &&
+        text.compare(base, end - base, heldText_, base, end - base) == 0) {
+      break;
+    }
+    held_.pop_back();
+  }
+  // Hold the rest from the top down, each below the one before.
+  std::size_t at = held_.back().end;
+  while (at < parentEnd) {
+    while (at < parentEnd && isSeparator(text[at])) ++at;
+    std::size_t end = at;
+    while (end < parentEnd && !isSeparator(text[end])) ++end;
+    if (end == at) break;
+    if (!(end - at == 1 && text[at] == '.')) {
+      HeldDirectory level;
+      HeldDirectory::Outcome outcome = level.hold(FilePath(text.substr(0, end).c_str()), false);
+      if (outcome == HeldDirectory::Outcome::Link) return false;
+      if (outcome == HeldDirectory::Outcome::Absent) return true;
+      held_.push_back(HeldLevel{end, std::move(level)});
+      heldText_.replace(base, std::string::npos, text, base, end - base);
+    }
+    at = end;
+  }
+  return true;
+}
+
+bool TargetDirectory::writtenInThisRun(const FileIdentity& file) const {
+  return written_.contains(fingerprintOf(file));
+}
+
+void TargetDirectory::rememberWritten(const FileIdentity& file) {
+  written_.insert(fingerprintOf(file));
+}
+
+}  // namespace vna

@@ -1,0 +1,16 @@
+// The build found ISA-L: archives are read with it. zlib's engine stays in
+// the program so that tests can hold the two side by side.
+#include "archive/inflate/inflater.h"
+#include "archive/inflate/inflater_isal.h"
+
+namespace vna {
+
+std::unique_ptr<Inflater> newInflater() { return newIsalInflater(); }
+
+const std::vector<InflaterEngine>& inflaterEngines() {
+  static const std::vector<InflaterEngine> engines = {{"zlib", &newZlibInflater},
+                                                       {"ISA-L", &newIsalInflater}};
+  return engines;
+}
+
+}  // namespace vna

@@ -1,0 +1,13 @@
+// Intel ISA-L's inflate behind the Inflater interface. Only builds that
+// found ISA-L (x86-64 Linux with libisal) compile and link this engine.
+#pragma once
+
+#include <memory>
+
+#include "archive/inflate/inflater.h"
+
+namespace vna {
+
+std::unique_ptr<Inflater> newIsalInflater();
+
+}  // namespace vna

@@ -1,0 +1,65 @@
+#include <zlib.h>
+
+#include <cstring>
+
+#include "archive/format/format.h"
+#include "archive/inflate/inflater.h"
+
+namespace vna {
+namespace {
+
+class ZlibInflater : public Inflater {
+ public:
+  ZlibInflater() {
+    std::memset(&stream_, 0, sizeof stream_);
+    // Only memory can be short here; the first call then reports damage,
+    // which the reader turns into its format error.
+    ready_ = inflateInit2_(&stream_, format::kRawWindowBits, "1.2.2",
+                           static_cast<int>(sizeof stream_)) == Z_OK;
+  }
+  ~ZlibInflater() override {
+    if (ready_) inflateEnd(&stream_);
+  }
+
+  InflateStatus inflate(InflateSpans& io) override {
+    if (!ready_) return InflateStatus::kDamaged;
+    // zlib's counters are 32 bits wide on every target: larger spans are
+    // handed over in parts, which inflate takes as one stream.
+    constexpr std::size_t kMaxStep = 0x40000000;
+    for (;;) {
+      std::size_t in = io.availIn < kMaxStep ? io.availIn : kMaxStep;
+      std::size_t out = io.availOut < kMaxStep ? io.availOut : kMaxStep;
+      stream_.next_in = const_cast<Bytef*>(io.nextIn);
+      stream_.avail_in = static_cast<uInt>(in);
+      stream_.next_out = io.nextOut;
+      stream_.avail_out = static_cast<uInt>(out);
+      int result = ::inflate(&stream_, Z_SYNC_FLUSH);
+      std::size_t usedIn = in - stream_.avail_in;
+      std::size_t madeOut = out - stream_.avail_out;
+      io.nextIn += usedIn;
+      io.availIn -= usedIn;
+      io.nextOut += madeOut;
+      io.availOut -= madeOut;
+      if (result == Z_STREAM_END) return InflateStatus::kEnd;
+      // Z_BUF_ERROR only says that no progress was possible because the
+      // input ran dry or the output was full, which is not damage.
+      if (result != Z_OK && result != Z_BUF_ERROR) return InflateStatus::kDamaged;
+      if (io.availIn == 0 || io.availOut == 0) return InflateStatus::kMore;
+      if (usedIn == 0 && madeOut == 0) return InflateStatus::kDamaged;
+    }
+  }
+
+  // zlib stops exactly at the end of the deflate data.
+  ConstByteRange tail() const override { return ConstByteRange(nullptr, nullptr); }
+  bool isReference() const override { return true; }
+
+ private:
+  z_stream stream_;
+  bool ready_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Inflater> newZlibInflater() { return std::make_unique<ZlibInflater>(); }
+
+}  // namespace vna

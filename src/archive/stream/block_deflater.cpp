@@ -1,0 +1,247 @@
+#include "archive/stream/block_deflater.h"
+
+#include <cstring>
+
+#include "archive/format/format.h"
+#include "fs/errors.h"
+
+namespace vna {
+
+namespace {
+
+// A block is primed with as much of the input before it as deflate can
+// refer back to, so matches across the cut cost nothing in ratio.
+constexpr std::size_t kWindow = 32768;
+static_assert(BlockDeflater::kBlockSize >= 2 * kWindow,
+              "a block's dictionary is copied from the previous block's own tail");
+
+enum class State { Free, Filling, Queued, Done, Failed };
+
+}  // namespace
+
+struct BlockDeflater::Block {
+  // kWindow bytes of dictionary (the tail of the block before), then the
+  // block's own input.
+  std::unique_ptr<uint8_t[]> input;
+  std::size_t dictionary = 0;
+  std::size_t length = 0;
+  bool last = false;
+  std::unique_ptr<uint8_t[]> output;
+  std::size_t capacity = 0;
+  std::size_t produced = 0;
+  // Changes from Queued only under the deflater's lock.
+  State state = State::Free;
+
+  uint8_t* data() { return input.get() + kWindow; }
+};
+
+struct BlockDeflater::Worker {
+  z_stream stream;
+  bool streamOpen = false;
+  HANDLE thread = nullptr;
+  BlockDeflater* owner = nullptr;
+
+  ~Worker() {
+    if (streamOpen) deflateEnd(&stream);
+  }
+};
+
+BlockDeflater::BlockDeflater(unsigned workers, Client& client) : client_(client) {
+  if (workers > kMaxWorkers) workers = kMaxWorkers;
+  unsigned streams = workers > 0 ? workers : 1;
+  workers_.reset(new Worker[streams]);
+  for (unsigned i = 0; i < streams; ++i) {
+    Worker& worker = workers_[i];
+    std::memset(&worker.stream, 0, sizeof worker.stream);
+    if (deflateInit2_(&worker.stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, format::kRawWindowBits, 8,
+                      Z_DEFAULT_STRATEGY, "1.2.2", static_cast<int>(sizeof worker.stream)) != Z_OK) {
+      throw DeflateInitError();
+    }
+    worker.streamOpen = true;
+    worker.owner = this;
+  }
+  // Enough blocks that every worker has one while the caller fills the
+  // next and the oldest waits to be passed on; one when the caller deflates.
+  blockCount_ = workers == 0 ? 1 : workers + 2;
+  blocks_.reset(new Block[blockCount_]);
+  std::size_t capacity = deflateBound(&workers_[0].stream, kBlockSize) + 64;
+  for (std::size_t i = 0; i < blockCount_; ++i) {
+    // Left uninitialised: pages are touched only when a block is used, so
+    // a small archive does not pay for every worker's blocks.
+    blocks_[i].input.reset(new uint8_t[kWindow + kBlockSize]);
+    blocks_[i].output.reset(new uint8_t[capacity]);
+    blocks_[i].capacity = capacity;
+  }
+  current_ = &blocks_[0];
+  current_->state = State::Filling;
+
+  // Threads last: from here on nothing throws, so a started worker never
+  // outlives a deflater whose constructor failed. Those that cannot be
+  // started are done without; with none, the caller deflates.
+  InitializeCriticalSection(&lock_);
+  InitializeConditionVariable(&workReady_);
+  InitializeConditionVariable(&blockDone_);
+  while (workerCount_ < workers) {
+    Worker& worker = workers_[workerCount_];
+    worker.thread = CreateThread(nullptr, 0, runWorker, &worker, 0, nullptr);
+    if (worker.thread == nullptr) break;
+    ++workerCount_;
+  }
+}
+
+BlockDeflater::~BlockDeflater() {
+  stopWorkers();
+  DeleteCriticalSection(&lock_);
+}
+
+void BlockDeflater::stopWorkers() {
+  if (workerCount_ == 0) return;
+  EnterCriticalSection(&lock_);
+  stopping_ = true;
+  WakeAllConditionVariable(&workReady_);
+  LeaveCriticalSection(&lock_);
+  for (unsigned i = 0; i < workerCount_; ++i) {
+    WaitForSingleObject(workers_[i].thread, INFINITE);
+    CloseHandle(workers_[i].thread);
+  }
+  workerCount_ = 0;
+}
+
+unsigned BlockDeflater::availableWorkers() {
+  DWORD_PTR processMask = 0;
+  DWORD_PTR systemMask = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask)) return 0;
+  unsigned processors = 0;
+  for (; processMask != 0; processMask &= processMask - 1) ++processors;
+  // With one processor a worker thread would only add switches.
+  if (processors <= 1) return 0;
+  return processors < kMaxWorkers ? processors : kMaxWorkers;
+}
+
+ByteRange BlockDeflater::room() {
+  return ByteRange{current_->data() + current_->length, current_->data() + kBlockSize};
+}
+
+void BlockDeflater::commit(std::size_t count) {
+  current_->length += count;
+  if (current_->length == kBlockSize) submit(false);
+}
+
+void BlockDeflater::finish() {
+  submit(true);
+  while (passed_ <= filling_) passOldest();
+}
+
+void BlockDeflater::submit(bool last) {
+  Block& block = *current_;
+  block.last = last;
+  client_.taken(ConstByteRange(block.data(), block.data() + block.length));
+  if (workerCount_ == 0) {
+    block.state = deflateBlock(workers_[0].stream, block) ? State::Done : State::Failed;
+  } else {
+    EnterCriticalSection(&lock_);
+    block.state = State::Queued;
+    ++submitted_;
+    WakeConditionVariable(&workReady_);
+    LeaveCriticalSection(&lock_);
+  }
+  if (!last) startNextBlock();
+}
+
+void BlockDeflater::startNextBlock() {
+  // Blocks are passed on only when their place is needed (or at the end),
+  // never as soon as a worker happens to finish: for a given number of
+  // workers the file sees its writes at the same points of the input on
+  // every run, so a failed write is met at the same place each time.
+  uint64_t next = filling_ + 1;
+  while (next - passed_ >= blockCount_) passOldest();
+  Block& previous = *current_;
+  Block& block = blocks_[next % blockCount_];
+  // Only the last block is short, so the one before is always full.
+  std::memmove(block.input.get(), previous.data() + kBlockSize - kWindow, kWindow);
+  block.dictionary = kWindow;
+  block.length = 0;
+  block.last = false;
+  block.produced = 0;
+  block.state = State::Filling;
+  filling_ = next;
+  current_ = &block;
+}
+
+void BlockDeflater::passOldest() {
+  Block& block = blocks_[passed_ % blockCount_];
+  if (workerCount_ > 0) {
+    EnterCriticalSection(&lock_);
+    while (block.state != State::Done && block.state != State::Failed) {
+      SleepConditionVariableCS(&blockDone_, &lock_, INFINITE);
+    }
+    LeaveCriticalSection(&lock_);
+  }
+  if (block.state == State::Failed) throw DeflateError();
+  block.state = State::Free;
+  ++passed_;
+  client_.deflated(ConstByteRange(block.output.get(), block.output.get() + block.produced));
+}
+
+DWORD WINAPI BlockDeflater::runWorker(LPVOID parameter) {
+  Worker* worker = static_cast<Worker*>(parameter);
+  worker->owner->work(*worker);
+  return 0;
+}
+
+void BlockDeflater::work(Worker& worker) {
+  for (;;) {
+    EnterCriticalSection(&lock_);
+    while (!stopping_ && picked_ == submitted_) {
+      SleepConditionVariableCS(&workReady_, &lock_, INFINITE);
+    }
+    if (stopping_) {
+      LeaveCriticalSection(&lock_);
+      return;
+    }
+    Block& block = blocks_[picked_ % blockCount_];
+    ++picked_;
+    LeaveCriticalSection(&lock_);
+
+    bool deflated = deflateBlock(worker.stream, block);
+
+    EnterCriticalSection(&lock_);
+    block.state = deflated ? State::Done : State::Failed;
+    WakeConditionVariable(&blockDone_);
+    LeaveCriticalSection(&lock_);
+  }
+}
+
+bool BlockDeflater::deflateBlock(z_stream& stream, Block& block) {
+  if (deflateReset(&stream) != Z_OK) return false;
+  if (block.dictionary > 0 &&
+      deflateSetDictionary(&stream, block.input.get(), static_cast<uInt>(block.dictionary)) !=
+          Z_OK) {
+    return false;
+  }
+  stream.next_in = block.data();
+  stream.avail_in = static_cast<uInt>(block.length);
+  stream.next_out = block.output.get();
+  stream.avail_out = static_cast<uInt>(block.capacity);
+  // A sync flush ends the block on a byte boundary with everything
+  // emitted, so the next block's bytes can simply follow.
+  const int flush = block.last ? Z_FINISH : Z_SYNC_FLUSH;
+  for (;;) {
+    int result = deflate(&stream, flush);
+    if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) return false;
+    if (block.last ? result == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0) break;
+    if (stream.avail_out > 0) return false;  // no progress with room to spare
+    // The bound is deflate's own; growing is for safety, not expected.
+    std::size_t produced = block.capacity;
+    std::unique_ptr<uint8_t[]> larger(new uint8_t[2 * block.capacity]);
+    std::memcpy(larger.get(), block.output.get(), produced);
+    block.output = std::move(larger);
+    block.capacity *= 2;
+    stream.next_out = block.output.get() + produced;
+    stream.avail_out = static_cast<uInt>(block.capacity - produced);
+  }
+  block.produced = static_cast<std::size_t>(stream.next_out - block.output.get());
+  return true;
+}
+
+}  // namespace vna
