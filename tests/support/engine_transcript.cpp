@@ -14,7 +14,7 @@ std::string readTranscript(const FilePath& archive, const InflaterEngine& engine
   std::string log;
   try {
     FileHandle file(archive);
-    CompressedStreamReader reader(file, engine.make());
+    CompressedStreamReader reader(file, &engine);
     std::size_t largest = 0;
     for (std::size_t n : reads) largest = n > largest ? n : largest;
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[largest + 1]);

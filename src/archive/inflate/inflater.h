@@ -1,9 +1,9 @@
 // Raw deflate decoding: the one step of reading an archive that has more
 // than one engine. zlib's inflate runs everywhere; ISA-L's runs where the
 // build found it (x86-64 Linux) and decodes two to three times as fast. The
-// zlib wrapper (header bytes, Adler-32 trailer) stays with the reader, so the
-// engines decode deflate data and nothing else, and the reader keeps one
-// contract whichever engine a build picked.
+// zlib wrapper (header bytes, Adler-32 trailer) is the stream's
+// (ZlibStreamInflater), so the engines decode deflate data and nothing else,
+// and the reader keeps one contract whichever engine a build picked.
 #pragma once
 
 #include <cstddef>
@@ -16,8 +16,11 @@
 namespace vna {
 
 // The buffers of one decoding step, advanced by it like zlib's z_stream.
+// The input is writable, and the caller keeps kMaxInflateTail bytes of room
+// in front of every input piece: an engine that reads ahead of its bit
+// position puts what it took past the end of its data back there.
 struct InflateSpans {
-  const uint8_t* nextIn = nullptr;
+  uint8_t* nextIn = nullptr;
   std::size_t availIn = 0;
   uint8_t* nextOut = nullptr;
   std::size_t availOut = 0;
@@ -26,42 +29,50 @@ struct InflateSpans {
 enum class InflateStatus {
   kMore,     // the input is used up or the output full; call again with more
   kEnd,      // the final block has ended and all of its bytes are out
-  kDamaged,  // the bytes are not deflate data (see isReference)
+  kDamaged,  // the bytes are not deflate data
 };
 
-// At most this many input bytes lie in an engine's tail (see tail()).
+// At most this many input bytes an engine puts back in front of nextIn.
 constexpr std::size_t kMaxInflateTail = 8;
+
+// Where the deflate data comes from, for an engine that may have to decode
+// it again from its first byte.
+class InflateInput {
+ public:
+  virtual ~InflateInput() = default;
+  // Loads the next piece into io's input; false when the file has no more.
+  virtual bool refill(InflateSpans& io) = 0;
+  // Empties io's input; the next refill starts at the first deflate byte.
+  virtual void restart(InflateSpans& io) = 0;
+  // True when a refill would find nothing more.
+  virtual bool used() const = 0;
+};
 
 class Inflater {
  public:
   virtual ~Inflater() = default;
   // Decodes from io's input into its output, advancing both. kMore is
   // returned only when availIn or availOut reached zero. After kEnd or
-  // kDamaged nothing further is decoded. On kDamaged the reference engine
-  // has delivered every good byte before the damage and advanced io past
-  // them; another engine's io is then of no use (see isReference).
+  // kDamaged nothing further is decoded. Every good byte before damage or
+  // a cut is delivered, and no other: exactly the bytes zlib's inflate
+  // gives, whichever engine decodes. On kEnd io.nextIn stands just past the
+  // deflate data.
   virtual InflateStatus inflate(InflateSpans& io) = 0;
-  // After kEnd: the input bytes the engine took past the end of the deflate
-  // data (an engine that reads ahead of its bit position holds some), oldest
-  // first; they belong before io.nextIn. Empty otherwise.
-  virtual ConstByteRange tail() const = 0;
-  // True for zlib's inflate, the reference: its verdict on damaged or cut
-  // off data is final. When another engine fails, the reader hands the
-  // stream to the reference, which decodes it again from its start and
-  // decides, so that every engine fails exactly as zlib does.
-  virtual bool isReference() const { return false; }
 };
 
 struct InflaterEngine {
   const char* name;
-  std::unique_ptr<Inflater> (*make)();
+  std::unique_ptr<Inflater> (*make)(InflateInput& input);
 };
 
+// zlib's inflate, the reference: its verdict on damaged or cut off data is
+// the one every engine gives. It reads its input once.
 std::unique_ptr<Inflater> newZlibInflater();
 
 // The engine this build reads archives with. Chosen by the build, not at
 // run time: the program links one of the inflater_choice_* files.
-std::unique_ptr<Inflater> newInflater();
+std::unique_ptr<Inflater> newInflater(InflateInput& input);
+
 // Every engine this program has, zlib first, the chosen one last; tests and
 // the differential fuzzer run the same bytes through each.
 const std::vector<InflaterEngine>& inflaterEngines();

@@ -5,11 +5,11 @@
 
 namespace vna {
 
-std::unique_ptr<Inflater> newInflater() { return newIsalInflater(); }
+std::unique_ptr<Inflater> newInflater(InflateInput& input) { return newIsalInflater(input); }
 
 const std::vector<InflaterEngine>& inflaterEngines() {
-  static const std::vector<InflaterEngine> engines = {{"zlib", &newZlibInflater},
-                                                       {"ISA-L", &newIsalInflater}};
+  static const std::vector<InflaterEngine> engines = {
+      {"zlib", [](InflateInput&) { return newZlibInflater(); }}, {"ISA-L", &newIsalInflater}};
   return engines;
 }
 

@@ -4,10 +4,10 @@
 
 namespace vna {
 
-std::unique_ptr<Inflater> newInflater() { return newZlibInflater(); }
+std::unique_ptr<Inflater> newInflater(InflateInput&) { return newZlibInflater(); }
 
 const std::vector<InflaterEngine>& inflaterEngines() {
-  static const std::vector<InflaterEngine> engines = {{"zlib", &newZlibInflater}};
+  static const std::vector<InflaterEngine> engines = {{"zlib", [](InflateInput&) { return newZlibInflater(); }}};
   return engines;
 }
 

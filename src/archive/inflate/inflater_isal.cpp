@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "archive/inflate/inflater.h"
+#include "archive/inflate/hand_over_inflater.h"
 #include "archive/inflate/inflater_isal.h"
 
 namespace vna {
@@ -23,14 +24,14 @@ class IsalInflater : public Inflater {
     for (;;) {
       std::size_t in = io.availIn < kMaxStep ? io.availIn : kMaxStep;
       std::size_t out = io.availOut < kMaxStep ? io.availOut : kMaxStep;
-      state_.next_in = const_cast<uint8_t*>(io.nextIn);
+      state_.next_in = io.nextIn;
       state_.avail_in = static_cast<uint32_t>(in);
       state_.next_out = io.nextOut;
       state_.avail_out = static_cast<uint32_t>(out);
       int result = isal_inflate(&state_);
       // After damage ISA-L's buffer pointers are not to be trusted (it may
       // put back more input than this call took). Nothing of the call is
-      // used then: the reader hands the stream to the reference engine.
+      // used then: zlib takes the stream over (see hand_over_inflater.h).
       if (result < 0 || state_.avail_in > in || state_.avail_out > out) {
         failed_ = true;
         return InflateStatus::kDamaged;
@@ -43,7 +44,7 @@ class IsalInflater : public Inflater {
       io.availOut -= madeOut;
       if (state_.block_state == ISAL_BLOCK_FINISH) {
         ended_ = true;
-        keepTail();
+        putBackReadAhead(io);
         return InflateStatus::kEnd;
       }
       if (io.availIn == 0 || io.availOut == 0) return InflateStatus::kMore;
@@ -54,29 +55,33 @@ class IsalInflater : public Inflater {
     }
   }
 
-  ConstByteRange tail() const override { return ConstByteRange(tail_, tail_ + tailLength_); }
 
  private:
-  // ISA-L reads whole bytes into a 64-bit bit buffer ahead of its position.
-  // At the end of the final block the rest of the current byte is padding;
-  // the whole bytes after it are the input that follows the deflate data.
-  void keepTail() {
+  // ISA-L reads whole bytes into a 64-bit bit buffer ahead of its position,
+  // and with raw deflate it keeps them there at the end of the final block:
+  // version 2.30 has no call that returns them, so they are taken from the
+  // public fields of its state (read_in, read_in_length). The rest of the
+  // current byte is padding; the whole bytes after it follow the deflate
+  // data and go back in front of the input, where the caller keeps room.
+  void putBackReadAhead(InflateSpans& io) {
     int32_t bits = state_.read_in_length;
     if (bits <= 0) return;
     uint64_t rest = state_.read_in >> (bits % 8);
-    tailLength_ = static_cast<std::size_t>(bits / 8);
-    for (std::size_t i = 0; i < tailLength_; ++i) tail_[i] = static_cast<uint8_t>(rest >> (8 * i));
+    std::size_t count = static_cast<std::size_t>(bits / 8);
+    io.nextIn -= count;
+    io.availIn += count;
+    for (std::size_t i = 0; i < count; ++i) io.nextIn[i] = static_cast<uint8_t>(rest >> (8 * i));
   }
 
   inflate_state state_;
   bool failed_ = false;
   bool ended_ = false;
-  uint8_t tail_[kMaxInflateTail];
-  std::size_t tailLength_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<Inflater> newIsalInflater() { return std::make_unique<IsalInflater>(); }
+std::unique_ptr<Inflater> newIsalInflater(InflateInput& input) {
+  return newHandOverInflater(std::make_unique<IsalInflater>(), input);
+}
 
 }  // namespace vna

@@ -1,5 +1,6 @@
-// Intel ISA-L's inflate behind the Inflater interface. Only builds that
-// found ISA-L (x86-64 Linux with libisal) compile and link this engine.
+// Intel ISA-L's inflate behind the Inflater interface, with zlib's verdict
+// on damaged or cut off data (newHandOverInflater). Only builds that found
+// ISA-L (x86-64 Linux with libisal) compile and link this engine.
 #pragma once
 
 #include <memory>
@@ -8,6 +9,6 @@
 
 namespace vna {
 
-std::unique_ptr<Inflater> newIsalInflater();
+std::unique_ptr<Inflater> newIsalInflater(InflateInput& input);
 
 }  // namespace vna

@@ -29,7 +29,7 @@ class ZlibInflater : public Inflater {
     for (;;) {
       std::size_t in = io.availIn < kMaxStep ? io.availIn : kMaxStep;
       std::size_t out = io.availOut < kMaxStep ? io.availOut : kMaxStep;
-      stream_.next_in = const_cast<Bytef*>(io.nextIn);
+      stream_.next_in = io.nextIn;
       stream_.avail_in = static_cast<uInt>(in);
       stream_.next_out = io.nextOut;
       stream_.avail_out = static_cast<uInt>(out);
@@ -48,10 +48,6 @@ class ZlibInflater : public Inflater {
       if (usedIn == 0 && madeOut == 0) return InflateStatus::kDamaged;
     }
   }
-
-  // zlib stops exactly at the end of the deflate data.
-  ConstByteRange tail() const override { return ConstByteRange(nullptr, nullptr); }
-  bool isReference() const override { return true; }
 
  private:
   z_stream stream_;

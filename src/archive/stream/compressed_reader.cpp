@@ -3,55 +3,12 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "archive/checks/adler32.h"
 #include "fs/errors.h"
 
 namespace vna {
 
-std::size_t PushBackSource::take(ByteRange& range) {
-  std::size_t count = held() < range.length() ? held() : range.length();
-  std::memcpy(range.begin, store_ + start_, count);
-  range.begin += count;
-  start_ += count;
-  // The remaining held bytes move to the start of the store.
-  std::memmove(store_, store_ + start_, fill_ - start_);
-  fill_ -= start_;
-  start_ = 0;
-  return count;
-}
-
-void PushBackSource::readSome(ByteRange& range) {
-  if (held() == 0) {
-    behind_.readSome(range);
-    return;
-  }
-  bool emptied = held() < range.length();
-  take(range);
-  if (emptied) behind_.readSome(range);
-}
-
-void PushBackSource::readExact(ByteRange range) {
-  if (held() == 0) {
-    behind_.readExact(range);
-    return;
-  }
-  take(range);
-  if (range.length() > 0) behind_.readExact(range);
-}
-
-void PushBackSource::unread(ConstByteRange range) {
-  if (range.length() > sizeof store_ - held()) throw PushBackBufferOverflow();
-  if (start_ > 0) {
-    std::memmove(store_, store_ + start_, fill_ - start_);
-    fill_ -= start_;
-    start_ = 0;
-  }
-  std::memcpy(store_ + fill_, range.begin, range.length());
-  fill_ += range.length();
-}
-
-CompressedStreamReader::CompressedStreamReader(FileHandle& file, std::unique_ptr<Inflater> engine)
-    : file_(file), engine_(std::move(engine)), pushBack_(section_), source_(pushBack_) {
+CompressedStreamReader::CompressedStreamReader(FileHandle& file, const InflaterEngine* engine)
+    : file_(file), pushBack_(section_), source_(pushBack_) {
   fileReader_.attach(file, 0);
   section_.attachUnbounded(fileReader_);
   crc_.init();
@@ -68,7 +25,7 @@ CompressedStreamReader::CompressedStreamReader(FileHandle& file, std::unique_ptr
     block_.reset(new uint8_t[kBlockSize]);
     io_.nextIn = input_.get() + kMaxInflateTail;
     io_.availIn = 0;
-    if (!engine_) engine_ = newInflater();
+    engine_ = std::make_unique<ZlibStreamInflater>(engine ? engine->make(*this) : newInflater(*this));
     compressed_ = true;
   } else if (std::memcmp(magic, format::kStoredMagic, format::kMagicLength) != 0) {
     pushBack_.unread(ConstByteRange(magic, magic + sizeof magic));
@@ -79,99 +36,21 @@ CompressedStreamReader::CompressedStreamReader(FileHandle& file, std::unique_ptr
 
 CompressedStreamReader::~CompressedStreamReader() = default;
 
-bool CompressedStreamReader::refill() {
+bool CompressedStreamReader::refill(InflateSpans& io) {
   uint8_t* start = input_.get() + kMaxInflateTail;
   ByteRange room{start, start + kInputSize};
   source_.readSome(room);
-  io_.nextIn = start;
-  io_.availIn = static_cast<std::size_t>(room.begin - start);
-  return io_.availIn > 0;
+  io.nextIn = start;
+  io.availIn = static_cast<std::size_t>(room.begin - start);
+  return io.availIn > 0;
 }
 
-std::size_t CompressedStreamReader::takeWrapperBytes(std::size_t wanted) {
-  while (wrapperHave_ < wanted && io_.availIn > 0) {
-    wrapperBytes_[wrapperHave_++] = *io_.nextIn++;
-    --io_.availIn;
-  }
-  return wrapperHave_;
-}
-
-InflateStatus CompressedStreamReader::inflateStep(bool& dry) {
-  // zlib's own wrapper handling, with the Adler-32 taken by the faster
-  // form; the results are those zlib's inflate gives for the same bytes.
-  if (wrapper_ == Wrapper::Header) {
-    if (takeWrapperBytes(sizeof format::kZlibHeader) < sizeof format::kZlibHeader) {
-      return InflateStatus::kMore;
-    }
-    if (!format::acceptableZlibHeader(wrapperBytes_)) return InflateStatus::kDamaged;
-    wrapper_ = Wrapper::Body;
-    wrapperHave_ = 0;
-  }
-  if (wrapper_ == Wrapper::Body) {
-    uint8_t* before = io_.nextOut;
-    std::size_t room = io_.availOut;
-    InflateStatus result = engine_->inflate(io_);
-    bool failed = result == InflateStatus::kDamaged ||
-                  (result == InflateStatus::kMore && io_.availOut > 0 && (dry || io_.availIn > 0));
-    if (failed && !engine_->isReference()) {
-      // What this call produced is dropped: an engine may write a little
-      // past the point where zlib stops on the same damage.
-      io_.nextOut = before;
-      io_.availOut = room;
-      if (!handOverToReference()) return InflateStatus::kDamaged;
-      dry = false;
-      result = engine_->inflate(io_);
-    }
-    adler_ = adler::update(adler_, before, io_.nextOut);
-    engineOut_ += static_cast<uint64_t>(io_.nextOut - before);
-    if (result != InflateStatus::kEnd) return result;
-    restoreTail();
-    wrapper_ = Wrapper::Trailer;
-  }
-  if (wrapper_ == Wrapper::Trailer) {
-    if (takeWrapperBytes(format::kZlibTrailerLength) < format::kZlibTrailerLength) {
-      return InflateStatus::kMore;
-    }
-    if (format::decodeBigEndian32(wrapperBytes_) != adler_) return InflateStatus::kDamaged;
-    wrapper_ = Wrapper::Done;
-  }
-  return InflateStatus::kEnd;
-}
-
-bool CompressedStreamReader::handOverToReference() {
-  // Failures are rare and final, so the simple way is taken: zlib decodes
-  // the deflate data again from its first byte, the output already
-  // delivered is counted off, and zlib goes on from there.
-  engine_ = newZlibInflater();
+void CompressedStreamReader::restart(InflateSpans& io) {
   fileReader_.attach(file_, format::kHeaderLength + sizeof format::kZlibHeader, fileReader_.size());
-  io_.availIn = 0;
-  std::unique_ptr<uint8_t[]> discard(new uint8_t[format::kStreamBufferSize]);
-  uint64_t skip = engineOut_;
-  while (skip > 0) {
-    bool dry = io_.availIn == 0 && !refill();
-    InflateSpans out = io_;
-    out.nextOut = discard.get();
-    out.availOut = skip < format::kStreamBufferSize ? static_cast<std::size_t>(skip)
-                                                      : format::kStreamBufferSize;
-    InflateStatus result = engine_->inflate(out);
-    skip -= static_cast<uint64_t>(out.nextOut - discard.get());
-    io_.nextIn = out.nextIn;
-    io_.availIn = out.availIn;
-    if (skip > 0 && (result != InflateStatus::kMore || (dry && out.availOut > 0))) return false;
-  }
-  return true;
+  io.availIn = 0;
 }
 
-void CompressedStreamReader::restoreTail() {
-  // The tail was read from the input before io_.nextIn (this refill or the
-  // one before), and never more than the room kept in front of a refill.
-  ConstByteRange tail = engine_->tail();
-  std::size_t n = tail.length();
-  if (n == 0) return;
-  io_.nextIn -= n;
-  io_.availIn += n;
-  std::memmove(input_.get() + (io_.nextIn - input_.get()), tail.begin, n);
-}
+bool CompressedStreamReader::used() const { return !source_.hasMore(); }
 
 void CompressedStreamReader::raise(Pending what) {
   if (what == Pending::Format) throw FormatError();
@@ -197,8 +76,8 @@ std::size_t CompressedStreamReader::inflateInto(uint8_t* begin, uint8_t* end, bo
     }
     // With the file used up the engine is still called: it may hold
     // decoded bytes that did not fit the last time.
-    bool dry = io_.availIn == 0 && !refill();
-    InflateStatus result = inflateStep(dry);
+    if (io_.availIn == 0) refill(io_);
+    InflateStatus result = engine_->inflate(io_);
     if (result == InflateStatus::kEnd) {
       streamEnded_ = true;
       if (io_.availIn > 0) return fail(Pending::Format);  // bytes after the stream
@@ -206,7 +85,7 @@ std::size_t CompressedStreamReader::inflateInto(uint8_t* begin, uint8_t* end, bo
       return fail(Pending::Format);
     } else if (io_.availOut > 0) {
       if (io_.availIn > 0) return fail(Pending::Format);  // no progress although input remains
-      if (dry) return fail(Pending::End);
+      if (used()) return fail(Pending::End);
     }
   }
   return static_cast<std::size_t>(end - begin);
@@ -287,15 +166,15 @@ bool CompressedStreamReader::finishStream() {
   // take them, and count any byte it still produces as trailing data.
   uint8_t scratch[1];
   while (!streamEnded_ && !damaged_) {
-    bool dry = io_.availIn == 0 && !refill();
+    if (io_.availIn == 0) refill(io_);
     io_.nextOut = scratch;
     io_.availOut = sizeof scratch;
-    InflateStatus result = inflateStep(dry);
+    InflateStatus result = engine_->inflate(io_);
     if (io_.availOut == 0) {
       damaged_ = true;
     } else if (result == InflateStatus::kEnd) {
       streamEnded_ = true;
-    } else if (result == InflateStatus::kDamaged || io_.availIn > 0 || dry) {
+    } else if (result == InflateStatus::kDamaged || io_.availIn > 0 || used()) {
       damaged_ = true;
     }
   }

@@ -9,42 +9,22 @@
 #include "archive/format/format.h"
 #include "archive/inflate/inflater.h"
 #include "archive/checks/stream_crc.h"
+#include "archive/stream/push_back_source.h"
+#include "archive/stream/zlib_stream.h"
 #include "fs/byte_range.h"
 #include "fs/file_streams.h"
 
 namespace vna {
 
-// A ByteSource that can take up to 1024 bytes back and delivers them again,
-// oldest first, before reading on from the source behind it.
-class PushBackSource : public ByteSource {
- public:
-  explicit PushBackSource(ByteSource& behind) : behind_(behind) {}
-  bool atEnd() override { return !hasMore(); }
-  bool hasMore() override { return held() > 0 || behind_.hasMore(); }
-  void readExact(ByteRange range) override;
-  void readSome(ByteRange& range) override;
-  // PushBackBufferOverflow when the bytes do not fit beside the held ones.
-  void unread(ConstByteRange range);
-  std::size_t held() const { return fill_ - start_; }
-
- private:
-  std::size_t take(ByteRange& range);
-
-  std::size_t fill_ = 0;
-  std::size_t start_ = 0;
-  uint8_t store_[1024];
-  ByteSource& behind_;
-};
-
-class CompressedStreamReader {
+class CompressedStreamReader : private InflateInput {
  public:
   // Reads the header. FileStartingBytesNotRecognized (the 12 bytes pushed
   // back), FormatError, or the read errors (EndOfFileError under 12 bytes).
   // `file` is opened and closed by the caller. A compressed body is decoded
   // by `engine`, or by the build's own (newInflater) when none is given;
   // every engine gives the same results.
-  explicit CompressedStreamReader(FileHandle& file, std::unique_ptr<Inflater> engine = nullptr);
-  ~CompressedStreamReader();
+  explicit CompressedStreamReader(FileHandle& file, const InflaterEngine* engine = nullptr);
+  ~CompressedStreamReader() override;
   CompressedStreamReader(const CompressedStreamReader&) = delete;
   CompressedStreamReader& operator=(const CompressedStreamReader&) = delete;
 
@@ -80,34 +60,26 @@ class CompressedStreamReader {
   static constexpr std::size_t kInputSize = 128 * 1024;
   static constexpr std::size_t kDirectRead = kBlockSize;
 
-  // Loads the next raw piece into the input; false when the file has no more.
-  bool refill();
+  // The engine's input: the zlib stream in long pieces; a restart goes
+  // back to the first byte after the zlib header.
+  bool refill(InflateSpans& io) override;
+  void restart(InflateSpans& io) override;
+  bool used() const override;
   bool finishStream();
   [[noreturn]] static void raise(Pending what);
   std::size_t inflateInto(uint8_t* begin, uint8_t* end, bool partial);
-  // One engine call inside the zlib wrapper, which is checked here. kMore
-  // also when the wrapper bytes wait for more input. `dry`: the file had
-  // nothing more for this call (cleared when the input was started again).
-  InflateStatus inflateStep(bool& dry);
-  // Replaces a failed engine by the reference, brought to the same place in
-  // the output; false when the reference fails before it gets there.
-  bool handOverToReference();
-  // Puts the engine's tail back in front of the unread input.
-  void restoreTail();
-  std::size_t takeWrapperBytes(std::size_t wanted);
   // Adds the bytes of the block delivered since the last call to `crc_`.
   void takeBlockCrc();
 
   FileHandle& file_;
   std::unique_ptr<Inflater> engine_;
   InflateSpans io_;
-  uint64_t engineOut_ = 0;  // bytes the engine has produced
   FileReader fileReader_;
   FileSection section_;
   PushBackSource pushBack_;
   ByteSource& source_;
-  // Refills land after kMaxInflateTail bytes of room, so that an engine's
-  // tail can always be put back in front of the unread input. Both buffers
+  // Refills land after kMaxInflateTail bytes of room, where an engine puts
+  // back what it read past the end of the deflate data. Both buffers
   // are allocated only for a compressed body.
   std::unique_ptr<uint8_t[]> input_;
   // Inflated ahead for small reads: [outNext_, outEnd_) not yet delivered.
@@ -120,11 +92,6 @@ class CompressedStreamReader {
   bool streamEnded_ = false;
   bool damaged_ = false;
   uint32_t storedCheck_ = 0;
-  enum class Wrapper { Header, Body, Trailer, Done };
-  Wrapper wrapper_ = Wrapper::Header;
-  uint8_t wrapperBytes_[4];
-  std::size_t wrapperHave_ = 0;
-  uint32_t adler_ = 1;
   StreamCrc crc_;
   bool checkTaken_ = false;
   bool finished_ = false;

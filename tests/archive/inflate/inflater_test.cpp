@@ -292,7 +292,6 @@ TEST_F(InflaterEngines, ZlibComesFirstAndTheBuildsChoiceLast) {
   const auto& engines = inflaterEngines();
   ASSERT_FALSE(engines.empty());
   EXPECT_STREQ(engines.front().name, "zlib");
-  EXPECT_TRUE(engines.front().make()->isReference());
 }
 
 // zlib refuses a dynamic block whose code leaves code space unused; ISA-L
@@ -377,7 +376,7 @@ TEST_F(InflaterEngines, IncompleteCodeArchiveThatFailsItsChecksReplacesNothing) 
   test::makeDirectory(box.path("out"));
   test::writeFile(box.path("out\\f"), "old");
   std::string outcome = test::outcomeOf([&] { extractArchive(box.path("a.vna"), box.path("out")); });
-  const bool reference = newInflater()->isReference();
+  const bool reference = inflaterEngines().size() == 1;  // the build reads with zlib
   EXPECT_EQ(outcome, reference ? "Invalidly formatted VNArchive file.\n" : "");
   EXPECT_EQ(test::readFile(box.path("out\\f")), reference ? "old" : "new");
 }
