@@ -8,14 +8,9 @@
 #include <immintrin.h>
 
 #include "archive/checks/crc_folding.h"
+#include "archive/checks/stream_crc.h"
 
 namespace vna::crc {
-
-uint32_t powerModPolynomial(unsigned n) {
-  uint32_t r = 1;  // x^0
-  for (unsigned i = 0; i < n; ++i) r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
-  return r;
-}
 
 namespace {
 
@@ -94,14 +89,13 @@ __attribute__((target("pclmul,ssse3"))) inline __m128i fold(__m128i x, __m128i k
 
 }  // namespace
 
-bool foldingAvailable() {
+bool vectorAvailable() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
 }
 
-__attribute__((target("pclmul,ssse3"))) uint32_t foldingUpdate(
-    uint32_t value, const uint8_t* p, const uint8_t* end,
-    uint32_t (*tableUpdate)(uint32_t, const uint8_t*, const uint8_t*)) {
+__attribute__((target("pclmul,ssse3"))) uint32_t updateVector(uint32_t value, const uint8_t* p,
+                                                               const uint8_t* end) {
   static const bool wide = wideAvailable();
   const __m128i by128 = _mm_set_epi64x(constants().k192, constants().k128);
   const __m128i by512 = _mm_set_epi64x(constants().k576, constants().k512);
@@ -139,8 +133,8 @@ __attribute__((target("pclmul,ssse3"))) uint32_t foldingUpdate(
   }
   alignas(16) uint8_t rest[16];
   _mm_store_si128(reinterpret_cast<__m128i*>(rest), _mm_shuffle_epi8(x3, reverse));
-  uint32_t reg = tableUpdate(0, rest, rest + 16);
-  return tableUpdate(reg, p, end);
+  uint32_t reg = StreamCrc::updateSliced(0, rest, rest + 16);
+  return StreamCrc::updateSliced(reg, p, end);
 }
 
 }  // namespace vna::crc

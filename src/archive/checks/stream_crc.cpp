@@ -50,12 +50,19 @@ uint32_t StreamCrc::updateSliced(uint32_t v, const uint8_t* p, const uint8_t* en
 }
 
 void StreamCrc::update(const uint8_t* begin, const uint8_t* end) {
-  static const bool folding = crc::foldingAvailable();
-  if (folding && end - begin >= 64) {
-    value_ = crc::foldingUpdate(value_, begin, end, updateSliced);
+  static const bool vector = crc::vectorAvailable();
+  // Below a few blocks the vector set-up is not worth it.
+  if (vector && end - begin >= 64) {
+    value_ = crc::updateVector(value_, begin, end);
   } else {
     value_ = updateSliced(value_, begin, end);
   }
+}
+
+uint32_t crc::powerModPolynomial(unsigned n) {
+  uint32_t r = 1;  // x^0
+  for (unsigned i = 0; i < n; ++i) r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
+  return r;
 }
 
 }  // namespace vna
