@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "fs/errors.h"
+#include "platform_api.h"
 
 namespace vna {
 
@@ -25,26 +26,60 @@ struct Row {
   std::initializer_list<uint32_t> codes;
 };
 
-const std::initializer_list<uint32_t> kNotFound = {2, 6, 18, 107};
-const std::initializer_list<uint32_t> kDirectoryNotFound = {
-    3, 15, 17, 34, 52, 53, 55, 67, 70, 85, 111, 123, 124, 125, 144, 154, 161, 206, 208, 267};
-const std::initializer_list<uint32_t> kPermission = {5,  12, 19, 29, 54, 58,  64,  65,
-                                                     71, 80, 82, 86, 170, 183, 999};
-const std::initializer_list<uint32_t> kSeek = {24, 25, 27, 30, 131, 132};
-const std::initializer_list<uint32_t> kLock = {33, 108, 167};
-const std::initializer_list<uint32_t> kDiskFull = {39, 112};
+const std::initializer_list<uint32_t> kNotFound = {ERROR_FILE_NOT_FOUND, ERROR_INVALID_HANDLE,
+                                                   ERROR_NO_MORE_FILES, ERROR_DISK_CHANGE};
+const std::initializer_list<uint32_t> kDirectoryNotFound = {ERROR_PATH_NOT_FOUND,
+                                                            ERROR_INVALID_DRIVE,
+                                                            ERROR_NOT_SAME_DEVICE,
+                                                            ERROR_WRONG_DISK,
+                                                            ERROR_DUP_NAME,
+                                                            ERROR_BAD_NETPATH,
+                                                            ERROR_DEV_NOT_EXIST,
+                                                            ERROR_BAD_NET_NAME,
+                                                            ERROR_SHARING_PAUSED,
+                                                            ERROR_ALREADY_ASSIGNED,
+                                                            ERROR_BUFFER_OVERFLOW,
+                                                            ERROR_INVALID_NAME,
+                                                            ERROR_INVALID_LEVEL,
+                                                            ERROR_NO_VOLUME_LABEL,
+                                                            ERROR_DIR_NOT_ROOT,
+                                                            ERROR_LABEL_TOO_LONG,
+                                                            ERROR_BAD_PATHNAME,
+                                                            ERROR_FILENAME_EXCED_RANGE,
+                                                            ERROR_META_EXPANSION_TOO_LONG,
+                                                            ERROR_DIRECTORY};
+const std::initializer_list<uint32_t> kPermission = {
+    ERROR_ACCESS_DENIED, ERROR_INVALID_ACCESS, ERROR_WRITE_PROTECT,   ERROR_WRITE_FAULT,
+    ERROR_NETWORK_BUSY,  ERROR_BAD_NET_RESP,   ERROR_NETNAME_DELETED, ERROR_NETWORK_ACCESS_DENIED,
+    ERROR_REQ_NOT_ACCEP, ERROR_FILE_EXISTS,    ERROR_CANNOT_MAKE,     ERROR_INVALID_PASSWORD,
+    ERROR_BUSY,          ERROR_ALREADY_EXISTS, ERROR_SWAPERROR};
+const std::initializer_list<uint32_t> kSeek = {ERROR_BAD_LENGTH,       ERROR_SEEK,
+                                               ERROR_SECTOR_NOT_FOUND, ERROR_READ_FAULT,
+                                               ERROR_NEGATIVE_SEEK,    ERROR_SEEK_ON_DEVICE};
+const std::initializer_list<uint32_t> kLock = {ERROR_LOCK_VIOLATION, ERROR_DRIVE_LOCKED,
+                                               ERROR_LOCK_FAILED};
+const std::initializer_list<uint32_t> kDiskFull = {ERROR_HANDLE_DISK_FULL, ERROR_DISK_FULL};
 
 [[noreturn]] void raise(Raise what, uint32_t unlistedCode) {
   switch (what) {
-    case Raise::NotFound: throw FileNotFoundError();
-    case Raise::DirectoryNotFound: throw DirectoryNotFoundError();
-    case Raise::Permission: throw FilePermissionError();
-    case Raise::Lock: throw FileLockError();
-    case Raise::DiskFull: throw DiskFullError();
-    case Raise::FileFound: throw FileFoundError();
-    case Raise::Seek: throw FileSeekError();
-    case Raise::EndOfFile: throw EndOfFileError();
-    case Raise::Nothing: break;
+    case Raise::NotFound:
+      throw FileNotFoundError();
+    case Raise::DirectoryNotFound:
+      throw DirectoryNotFoundError();
+    case Raise::Permission:
+      throw FilePermissionError();
+    case Raise::Lock:
+      throw FileLockError();
+    case Raise::DiskFull:
+      throw DiskFullError();
+    case Raise::FileFound:
+      throw FileFoundError();
+    case Raise::Seek:
+      throw FileSeekError();
+    case Raise::EndOfFile:
+      throw EndOfFileError();
+    case Raise::Nothing:
+      break;
   }
   throw FileIOError(unlistedCode);
 }
@@ -65,10 +100,14 @@ void apply(uint32_t code, std::initializer_list<Row> table, bool unlistedCarries
 void mapReadError(uint32_t code) {
   if (code == 0) return;
   apply(code,
-        {{Raise::Permission, {5, 12, 19, 29, 32, 54, 58, 64, 65, 71, 80, 82, 86, 170, 183, 999}},
+        {{Raise::Permission,
+          {ERROR_ACCESS_DENIED, ERROR_INVALID_ACCESS, ERROR_WRITE_PROTECT, ERROR_WRITE_FAULT,
+           ERROR_SHARING_VIOLATION, ERROR_NETWORK_BUSY, ERROR_BAD_NET_RESP, ERROR_NETNAME_DELETED,
+           ERROR_NETWORK_ACCESS_DENIED, ERROR_REQ_NOT_ACCEP, ERROR_FILE_EXISTS, ERROR_CANNOT_MAKE,
+           ERROR_INVALID_PASSWORD, ERROR_BUSY, ERROR_ALREADY_EXISTS, ERROR_SWAPERROR}},
          {Raise::Seek, kSeek},
          {Raise::Lock, kLock},
-         {Raise::EndOfFile, {38}}},
+         {Raise::EndOfFile, {ERROR_HANDLE_EOF}}},
         true);
 }
 
@@ -87,8 +126,9 @@ void mapWriteError(uint32_t code) {
   if (code == 0) return;
   apply(code,
         {{Raise::Seek, kSeek},
-         {Raise::Permission, {32, 33, 108, 167}},
-         {Raise::EndOfFile, {38}},
+         {Raise::Permission,
+          {ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, ERROR_DRIVE_LOCKED, ERROR_LOCK_FAILED}},
+         {Raise::EndOfFile, {ERROR_HANDLE_EOF}},
          {Raise::DiskFull, kDiskFull}},
         false);
 }
@@ -98,16 +138,20 @@ void mapCreateError(uint32_t code) {
   apply(code,
         {{Raise::NotFound, kNotFound},
          {Raise::DirectoryNotFound, kDirectoryNotFound},
-         {Raise::Permission, {5, 12, 19, 29, 54, 58, 64, 65, 71, 82, 86, 170, 999}},
+         {Raise::Permission,
+          {ERROR_ACCESS_DENIED, ERROR_INVALID_ACCESS, ERROR_WRITE_PROTECT, ERROR_WRITE_FAULT,
+           ERROR_NETWORK_BUSY, ERROR_BAD_NET_RESP, ERROR_NETNAME_DELETED,
+           ERROR_NETWORK_ACCESS_DENIED, ERROR_REQ_NOT_ACCEP, ERROR_CANNOT_MAKE,
+           ERROR_INVALID_PASSWORD, ERROR_BUSY, ERROR_SWAPERROR}},
          {Raise::Lock, kLock},
          {Raise::DiskFull, kDiskFull},
-         {Raise::FileFound, {80, 183}}},
+         {Raise::FileFound, {ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS}}},
         false);
 }
 
 void raiseFileSystemError(uint32_t code) {
   apply(code,
-        {{Raise::Nothing, {0, 38}},
+        {{Raise::Nothing, {ERROR_SUCCESS, ERROR_HANDLE_EOF}},
          {Raise::NotFound, kNotFound},
          {Raise::DirectoryNotFound, kDirectoryNotFound},
          {Raise::Permission, kPermission},

@@ -2,6 +2,7 @@
 
 #include "fs/error_tables.h"
 #include "fs/errors.h"
+#include "platform_api.h"
 #include "fs/fs_ops.h"
 #include "sandbox.h"
 
@@ -97,31 +98,31 @@ struct MappingCase {
 
 TEST(ErrorTables, EachOperationHasItsOwnMapping) {
   const MappingCase cases[] = {
-      {"fs", raiseFileSystemError, 0, Kind::None, 0},
-      {"fs", raiseFileSystemError, 38, Kind::None, 0},
-      {"fs", raiseFileSystemError, 32, Kind::Plain, 32},
-      {"fs", raiseFileSystemError, 183, Kind::Permission, 0},
-      {"fs", raiseFileSystemError, 3, Kind::DirNotFound, 0},
-      {"fs", raiseFileSystemError, 112, Kind::DiskFull, 0},
-      {"read", mapReadError, 32, Kind::Permission, 0},
-      {"read", mapReadError, 38, Kind::Eof, 0},
-      {"read", mapReadError, 30, Kind::Seek, 0},
-      {"read", mapReadError, 2, Kind::Plain, 2},
-      {"open", mapOpenError, 32, Kind::Plain, 32},
-      {"open", mapOpenError, 38, Kind::Plain, 38},
-      {"open", mapOpenError, 183, Kind::Permission, 0},
-      {"open", mapOpenError, 2, Kind::NotFound, 0},
-      {"open", mapOpenError, 0, Kind::None, 0},
-      {"write", mapWriteError, 33, Kind::Permission, 0},
-      {"write", mapWriteError, 112, Kind::DiskFull, 0},
-      {"write", mapWriteError, 5, Kind::Plain, 0},
-      {"write", mapWriteError, 38, Kind::Eof, 0},
-      {"create", mapCreateError, 183, Kind::FileFound, 0},
-      {"create", mapCreateError, 80, Kind::FileFound, 0},
-      {"create", mapCreateError, 5, Kind::Permission, 0},
-      {"create", mapCreateError, 33, Kind::Lock, 0},
-      {"create", mapCreateError, 32, Kind::Plain, 0},
-      {"create", mapCreateError, 206, Kind::DirNotFound, 0},
+      {"fs", raiseFileSystemError, ERROR_SUCCESS, Kind::None, 0},
+      {"fs", raiseFileSystemError, ERROR_HANDLE_EOF, Kind::None, 0},
+      {"fs", raiseFileSystemError, ERROR_SHARING_VIOLATION, Kind::Plain, ERROR_SHARING_VIOLATION},
+      {"fs", raiseFileSystemError, ERROR_ALREADY_EXISTS, Kind::Permission, 0},
+      {"fs", raiseFileSystemError, ERROR_PATH_NOT_FOUND, Kind::DirNotFound, 0},
+      {"fs", raiseFileSystemError, ERROR_DISK_FULL, Kind::DiskFull, 0},
+      {"read", mapReadError, ERROR_SHARING_VIOLATION, Kind::Permission, 0},
+      {"read", mapReadError, ERROR_HANDLE_EOF, Kind::Eof, 0},
+      {"read", mapReadError, ERROR_READ_FAULT, Kind::Seek, 0},
+      {"read", mapReadError, ERROR_FILE_NOT_FOUND, Kind::Plain, ERROR_FILE_NOT_FOUND},
+      {"open", mapOpenError, ERROR_SHARING_VIOLATION, Kind::Plain, ERROR_SHARING_VIOLATION},
+      {"open", mapOpenError, ERROR_HANDLE_EOF, Kind::Plain, ERROR_HANDLE_EOF},
+      {"open", mapOpenError, ERROR_ALREADY_EXISTS, Kind::Permission, 0},
+      {"open", mapOpenError, ERROR_FILE_NOT_FOUND, Kind::NotFound, 0},
+      {"open", mapOpenError, ERROR_SUCCESS, Kind::None, 0},
+      {"write", mapWriteError, ERROR_LOCK_VIOLATION, Kind::Permission, 0},
+      {"write", mapWriteError, ERROR_DISK_FULL, Kind::DiskFull, 0},
+      {"write", mapWriteError, ERROR_ACCESS_DENIED, Kind::Plain, 0},
+      {"write", mapWriteError, ERROR_HANDLE_EOF, Kind::Eof, 0},
+      {"create", mapCreateError, ERROR_ALREADY_EXISTS, Kind::FileFound, 0},
+      {"create", mapCreateError, ERROR_FILE_EXISTS, Kind::FileFound, 0},
+      {"create", mapCreateError, ERROR_ACCESS_DENIED, Kind::Permission, 0},
+      {"create", mapCreateError, ERROR_LOCK_VIOLATION, Kind::Lock, 0},
+      {"create", mapCreateError, ERROR_SHARING_VIOLATION, Kind::Plain, 0},
+      {"create", mapCreateError, ERROR_FILENAME_EXCED_RANGE, Kind::DirNotFound, 0},
   };
   for (const MappingCase& c : cases) {
     uint32_t carried = 12345;
