@@ -136,7 +136,7 @@ bench: native windows windows64
 # Long fuzzing: FUZZ_SECONDS per target (default 600), corpora kept in build/asan/fuzz.
 FUZZ_SECONDS ?= 600
 fuzz: asan
-	@for t in extract timestamp names reader inflaters; do \
+	@for t in $$(tr ';' ' ' < build/asan/fuzz/targets.txt); do \
 	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
 	  build/asan/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
 	    -print_final_stats=1 build/asan/fuzz/corpus_$$t fuzz/corpus/$$t 2>&1 | \
