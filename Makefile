@@ -14,12 +14,15 @@ ISAL_PACKAGES := $(if $(filter x86_64,$(shell uname -m)),libisal-dev)
 # wine32 serves machines that can start 32-bit programs; wine64 and the
 # x86-64 compiler give the Windows test build that every x86-64 machine runs.
 WINDOWS_PACKAGES := wine wine32:i386 wine64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
-                    libz-mingw-w64-dev
+                    libz-mingw-w64-dev groff-base
+# dpkg-shlibdeps (dpkg-dev) writes the Debian package's Depends; lintian
+# checks the package in make test-package.
+PACKAGE_PACKAGES := dpkg-dev lintian
 PREFIX ?= /usr/local
 
 .PHONY: bench fuzz all demo test setup setup-native setup-windows native windows windows64 asan \
         test-native test-asan tsan test-tsan test-windows test-windows64 check-product install \
-        test-windows32-emulated clean
+        test-windows32-emulated package test-package clean
 
 all: native
 
@@ -58,6 +61,22 @@ windows64: setup-windows
 
 install: native
 	cmake --install build/native --prefix "$(PREFIX)"
+
+# The Debian package from the native build and the Windows zip from the
+# 32-bit product, both in build/package.
+package: native windows
+	@tools/ensure-packages $(PACKAGE_PACKAGES)
+	@mkdir -p build/package
+	@for build in native windows; do \
+	  (cd build/$$build && cpack -B ../package >/dev/null) || exit 1; \
+	done
+	@rm -rf build/package/_CPack_Packages
+	@ls -l build/package/*.deb build/package/*.zip
+
+test-package: package
+	python3 tests/e2e/package_check.py --version $$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
+	  build/native/CMakeCache.txt) --deb build/package/vnarchive_*_amd64.deb \
+	  --zip build/package/vnarchive-*-win32.zip --sample sample
 
 demo: native
 	@tools/demo build/native/vnarchive sample build/demo
@@ -101,6 +120,7 @@ test: setup
 	  echo "make test: the 32-bit Windows tests were not run: $$why (make test-windows32-emulated runs them)"; \
 	fi; \
 	$(MAKE) --no-print-directory check-product || status=1; \
+	$(MAKE) --no-print-directory test-package || status=1; \
 	echo "make test: Windows builds tested: $$tested"; \
 	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all passed"; fi; \
 	exit $$status
