@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "archive/extract/entry_names.h"
+#include "archive/names/entry_names.h"
 #include "archive/extract/target_paths.h"
 #include "fs/file_path.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "archive/extract/target_paths.h"
+#include "archive/names/entry_names.h"
 #include "fs/errors.h"
 #include "fs/file_item.h"
 #include "fs/file_streams.h"

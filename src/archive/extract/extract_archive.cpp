@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "archive/stream/compressed_reader.h"
-#include "archive/extract/entry_names.h"
+#include "archive/names/entry_names.h"
 #include "archive/format/entry_record.h"
 #include "archive/format/format.h"
 #include "archive/extract/replacement_journal.h"

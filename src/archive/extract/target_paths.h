@@ -12,13 +12,6 @@
 
 namespace vna {
 
-// True for CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 (and COM, LPT with a
-// superscript 1, 2 or 3) in any letter case, alone or with an extension
-// (trailing blanks before it ignored).
-bool isReservedDeviceName(const char* begin, const char* end);
-// True when a component of `relative` is a reserved device name.
-bool holdsReservedDeviceName(const char* relative);
-
 // One entry's place: the path handed to the OS.
 struct EntryTarget {
   FilePath path;

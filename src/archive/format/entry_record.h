@@ -11,8 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive/stream/compressed_reader.h"
 #include "archive/format/format.h"
+#include "fs/byte_range.h"
+#include "fs/errors.h"
 
 namespace vna::record {
 
@@ -36,9 +37,33 @@ struct EntryFields {
   uint32_t size = 0;
 };
 
-// Reads the next record's fields. False at the end record (its two bytes
-// consumed, nothing after them read); FormatError for a marker other than
-// '_' or a timestamp length of 0; the reader's errors.
-bool readEntryFields(CompressedStreamReader& reader, EntryFields& out);
+// Reads the next record's fields from `reader` (anything with the archive
+// reader's read(ByteRange), so the record layout does not depend on the
+// stream). False at the end record (its two bytes consumed, nothing after
+// them read); FormatError for a marker other than '_' or a timestamp length
+// of 0; the reader's errors.
+template <class Reader>
+bool readEntryFields(Reader& reader, EntryFields& out) {
+  auto readByte = [&reader] {
+    uint8_t byte;
+    reader.read(ByteRange{&byte, &byte + 1});
+    return byte;
+  };
+  if (readByte() != format::kMarker) throw FormatError();
+  uint8_t nameLength = readByte();
+  if (nameLength == 0) return false;
+  uint8_t* name = reinterpret_cast<uint8_t*>(out.name);
+  reader.read(ByteRange{name, name + nameLength});
+  // Used as a NUL-terminated text: anything from an embedded NUL on is
+  // ignored, as the writer counts its own NUL in the length.
+  out.name[nameLength] = '\0';
+  out.timestampLength = readByte();
+  if (out.timestampLength == 0) throw FormatError();
+  reader.read(ByteRange{out.timestamp, out.timestamp + out.timestampLength});
+  uint8_t size[4];
+  reader.read(ByteRange{size, size + 4});
+  out.size = format::decodeLittleEndian32(size);
+  return true;
+}
 
 }  // namespace vna::record

@@ -2,8 +2,7 @@
 
 #include <string>
 
-#include "archive/extract/entry_names.h"
-#include "archive/extract/target_paths.h"
+#include "archive/names/entry_names.h"
 
 namespace vna {
 namespace {
