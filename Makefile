@@ -109,6 +109,7 @@ check-product: windows
 test: setup
 	@$(MAKE) --no-print-directory native asan tsan windows windows64
 	@status=0; tested="windows64 (PE32+, Wine's 64-bit loader)"; \
+	tools/check-layers || status=1; \
 	$(MAKE) --no-print-directory test-native || status=1; \
 	$(MAKE) --no-print-directory test-asan || status=1; \
 	$(MAKE) --no-print-directory test-tsan || status=1; \
