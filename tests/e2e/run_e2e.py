@@ -668,7 +668,14 @@ class ExtractionSafety(Base):
             with concurrent.futures.ThreadPoolExecutor(2) as pool:
                 results = list(pool.map(lambda a: self.vna("-x", a, "t"), pair))
             for result in results:
-                self.assertSuccess(result)
+                # Windows refuses to replace a file another process still has
+                # open for writing: when the runs overlap so, the later one
+                # reports f as not extracted and the other's f stays whole.
+                if RUNNER == "wine" and pair[0] == "one.vna" and result[0] != 0:
+                    self.assertFailure(result, "Some files could not be extracted.\n")
+                else:
+                    self.assertSuccess(result)
+            self.assertTrue(any(result[0] == 0 for result in results))
         self.assertEqual(len(os.listdir(self.p("t"))), 1501)
         with open(self.p("t/f"), "rb") as fh:
             data = fh.read()
