@@ -34,7 +34,8 @@ def packages_of_loaded_libraries(program):
     owners = set()
     for path in re.findall(r"=> (/\S+)", output("ldd", program)):
         real = os.path.realpath(path)
-        for candidate in (path, real, "/usr" + real if not real.startswith("/usr") else real):
+        # Debian's usrmerge: dpkg may know the file under /usr only.
+        for candidate in (path, real, "/usr" + real):
             found = subprocess.run(["dpkg", "-S", candidate], stdout=subprocess.PIPE,
                                    stderr=subprocess.DEVNULL, text=True).stdout
             if found:

@@ -24,6 +24,14 @@ struct InflateSpans {
   std::size_t availIn = 0;
   uint8_t* nextOut = nullptr;
   std::size_t availOut = 0;
+
+  // Moves past what one engine call took and made.
+  void advance(std::size_t usedIn, std::size_t madeOut) {
+    nextIn += usedIn;
+    availIn -= usedIn;
+    nextOut += madeOut;
+    availOut -= madeOut;
+  }
 };
 
 enum class InflateStatus {

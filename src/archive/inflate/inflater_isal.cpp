@@ -13,7 +13,7 @@ class IsalInflater : public Inflater {
  public:
   IsalInflater() {
     isal_inflate_init(&state_);
-    state_.crc_flag = ISAL_DEFLATE;  // raw deflate: the reader owns the wrapper
+    state_.crc_flag = ISAL_DEFLATE;  // raw deflate: ZlibStreamInflater checks the wrapper
     state_.hist_bits = 0;            // the full 32 KiB window
   }
 
@@ -38,10 +38,7 @@ class IsalInflater : public Inflater {
       }
       std::size_t usedIn = in - state_.avail_in;
       std::size_t madeOut = out - state_.avail_out;
-      io.nextIn += usedIn;
-      io.availIn -= usedIn;
-      io.nextOut += madeOut;
-      io.availOut -= madeOut;
+      io.advance(usedIn, madeOut);
       if (state_.block_state == ISAL_BLOCK_FINISH) {
         ended_ = true;
         putBackReadAhead(io);
@@ -54,7 +51,6 @@ class IsalInflater : public Inflater {
       }
     }
   }
-
 
  private:
   // ISA-L reads whole bytes into a 64-bit bit buffer ahead of its position,

@@ -36,10 +36,7 @@ class ZlibInflater : public Inflater {
       int result = ::inflate(&stream_, Z_SYNC_FLUSH);
       std::size_t usedIn = in - stream_.avail_in;
       std::size_t madeOut = out - stream_.avail_out;
-      io.nextIn += usedIn;
-      io.availIn -= usedIn;
-      io.nextOut += madeOut;
-      io.availOut -= madeOut;
+      io.advance(usedIn, madeOut);
       if (result == Z_STREAM_END) return InflateStatus::kEnd;
       // Z_BUF_ERROR only says that no progress was possible because the
       // input ran dry or the output was full, which is not damage.
