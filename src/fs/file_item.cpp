@@ -144,30 +144,24 @@ bool DirectoryIterator::placeName() {
   return true;
 }
 
-void DirectoryIterator::open(const FilePath& directory) {
+void DirectoryIterator::open(const platform::HeldDirectory& directory) {
   close();
   skipped_ = false;
-  std::size_t length = directory.length();
+  const std::string& text = directory.path();
+  std::size_t length = text.size();
   // The directory, "\" and at least a one-byte name and terminator must fit.
   if (length + 3 > platform::kPathBufferSize) {
     skipped_ = true;
     return;
   }
-  std::string pattern = std::string(directory.text()) + "\\*.*";
-  std::unique_ptr<WCHAR[]> widePattern(new WCHAR[pattern.size() + 1]);
-  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pattern.c_str(), -1, widePattern.get(),
-                          static_cast<int>(pattern.size() + 1)) == 0) {
-    skipped_ = true;
-    return;
-  }
-  find_ = FindFirstFileW(widePattern.get(), &wide_);
+  find_ = directory.findFirst(&wide_);
   if (find_ == INVALID_HANDLE_VALUE) {
     // Every directory but a drive root lists at least "."; a listing that
     // cannot start is a directory whose contents could not be read.
     skipped_ = true;
     return;
   }
-  std::memcpy(buffer_.get(), directory.text(), length);
+  std::memcpy(buffer_.get(), text.data(), length);
   buffer_[length] = '\\';
   prefixLength_ = length + 1;
   if (!placeName()) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "fs/file_path.h"
+#include "platform/held_directory.h"
 #include "platform_api.h"
 
 namespace vna {
@@ -47,7 +48,8 @@ class FileItem {
 // "." or "..", the names a listing gives its directory and its parent.
 bool isDotName(const char* name);
 
-// Walks one directory ("dir\*.*"), "." and ".." included, in the OS's order.
+// Walks one held directory, "." and ".." included, in the OS's order; each
+// item's path is the directory's path text and the entry's name.
 class DirectoryIterator {
  public:
   DirectoryIterator();
@@ -57,7 +59,7 @@ class DirectoryIterator {
 
   // Starts an enumeration (closing any open one). A directory that cannot be
   // enumerated leaves the iterator invalid; nothing is raised.
-  void open(const FilePath& directory);
+  void open(const platform::HeldDirectory& directory);
   bool isValid() const { return find_ != INVALID_HANDLE_VALUE; }
   void next();
   const FileItem& item() const { return item_; }

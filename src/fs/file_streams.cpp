@@ -77,6 +77,22 @@ bool FileHandle::isDiskFile() const {
   return handle_ != INVALID_HANDLE_VALUE && GetFileType(handle_) == FILE_TYPE_DISK;
 }
 
+bool FileHandle::isLink() const {
+  BY_HANDLE_FILE_INFORMATION info;
+  return handle_ != INVALID_HANDLE_VALUE && GetFileInformationByHandle(handle_, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+DWORD FileHandle::openIn(const platform::HeldDirectory& directory, const char* name,
+                         bool asItself) {
+  close();
+  handle_ = directory.createFile(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                 asItself ? FILE_FLAG_OPEN_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL);
+  if (handle_ != INVALID_HANDLE_VALUE) return ERROR_SUCCESS;
+  DWORD code = GetLastError();
+  return code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE;
+}
+
 namespace {
 
 std::string finalPathOf(HANDLE handle) {
@@ -100,66 +116,8 @@ std::string FileHandle::finalPath() const {
   return handle_ == INVALID_HANDLE_VALUE ? std::string() : finalPathOf(handle_);
 }
 
-std::string finalDirectoryPath(const FilePath& path) {
-  if (path.empty()) return std::string();
-  HANDLE handle = CreateFileA(path.text(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return std::string();
-  std::string resolved = finalPathOf(handle);
-  CloseHandle(handle);
-  return resolved;
-}
-
-HeldDirectory& HeldDirectory::operator=(HeldDirectory&& other) noexcept {
-  if (this != &other) {
-    release();
-    handle_ = other.handle_;
-    other.handle_ = INVALID_HANDLE_VALUE;
-  }
-  return *this;
-}
-
-void HeldDirectory::release() {
-  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  handle_ = INVALID_HANDLE_VALUE;
-}
-
-HeldDirectory::Outcome HeldDirectory::hold(const FilePath& path, bool followLinks) {
-  release();
-  if (path.empty()) return Outcome::Absent;
-  // Reading and writing below it are shared; deletion, which a rename of
-  // the directory needs, is not. The listing access matters: Windows checks
-  // sharing only against opens that ask for data access, so a handle that
-  // asked for attributes alone would not hold anything.
-  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  HANDLE handle = CreateFileA(path.text(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
-                              nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    // A link on the way below a held directory, refused by the kernel.
-    return GetLastError() == ERROR_CANT_RESOLVE_FILENAME ? Outcome::Link : Outcome::Absent;
-  }
-  // The handle's own attributes, not another look at the path: they are
-  // those of the very directory now held.
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(handle, &info)) {
-    CloseHandle(handle);
-    return Outcome::Absent;
-  }
-  // Wine's handle to a Unix link does not carry the reparse attribute that
-  // its path shows; the path is asked too, once the directory is held.
-  DWORD shown = followLinks ? 0 : GetFileAttributesA(path.text());
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-      (shown != INVALID_FILE_ATTRIBUTES && (shown & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
-    CloseHandle(handle);
-    return Outcome::Link;
-  }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    CloseHandle(handle);
-    return Outcome::Absent;
-  }
-  handle_ = handle;
-  return Outcome::Held;
+std::string finalDirectoryPath(const platform::HeldDirectory& directory) {
+  return directory.isHeld() ? finalPathOf(directory.handle()) : std::string();
 }
 
 void WritableFileHandle::create(const FilePath& path) {
@@ -173,6 +131,17 @@ bool WritableFileHandle::createNew(const FilePath& path) {
   close();
   handle_ = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle_ != INVALID_HANDLE_VALUE) return true;
+  DWORD code = GetLastError();
+  if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return false;
+  mapCreateError(code);
+  return false;
+}
+
+bool WritableFileHandle::createNew(const platform::HeldDirectory& directory, const char* name) {
+  close();
+  handle_ = directory.createFile(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL);
   if (handle_ != INVALID_HANDLE_VALUE) return true;
   DWORD code = GetLastError();
   if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return false;
@@ -202,6 +171,16 @@ FilePath WritableFileHandle::createTemporaryBeside(const FilePath& path, unsigne
   throw FileIOError(0);
 }
 
+std::string WritableFileHandle::createTemporaryIn(const platform::HeldDirectory& directory,
+                                                  unsigned& next) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "~vna%u.tmp", next++);
+    if (createNew(directory, name)) return name;
+  }
+  throw FileIOError(0);
+}
+
 bool checkReplaceable(const FilePath& path, FileIdentity& standing) {
   if (examinePath(path) == PathKind::Link) return false;
   HANDLE handle = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -224,19 +203,10 @@ bool checkReplaceable(const FilePath& path, FileIdentity& standing) {
 
 namespace {
 
-// No access asked and every kind of sharing allowed: this succeeds even for
-// a file that this process holds open for writing. `directory` asks for a
-// directory (backup semantics) instead of a file.
-bool queryIdentity(const FilePath& path, bool directory, FileIdentity& out) {
-  if (path.empty()) return false;
-  HANDLE handle = CreateFileA(path.text(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING,
-                              directory ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+bool identityOfHandle(HANDLE handle, bool directory, FileIdentity& out) {
   if (handle == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   bool known = GetFileInformationByHandle(handle, &info) != 0;
-  CloseHandle(handle);
   if (!known || ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != directory) {
     return false;
   }
@@ -246,12 +216,28 @@ bool queryIdentity(const FilePath& path, bool directory, FileIdentity& out) {
 
 }  // namespace
 
+// No access asked and every kind of sharing allowed: this succeeds even for
+// a file that this process holds open for writing.
 bool queryFileIdentity(const FilePath& path, FileIdentity& out) {
-  return queryIdentity(path, false, out);
+  if (path.empty()) return false;
+  HANDLE handle = CreateFileA(path.text(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool known = identityOfHandle(handle, false, out);
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  return known;
 }
 
-bool queryDirectoryIdentity(const FilePath& path, FileIdentity& out) {
-  return queryIdentity(path, true, out);
+bool queryFileIdentity(const platform::HeldDirectory& directory, const char* name,
+                       FileIdentity& out) {
+  HANDLE handle = directory.createFile(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT);
+  bool known = identityOfHandle(handle, false, out);
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  return known;
+}
+
+bool queryDirectoryIdentity(const platform::HeldDirectory& directory, FileIdentity& out) {
+  return identityOfHandle(directory.handle(), true, out);
 }
 
 void FileReader::attach(const FileHandle& handle, uint32_t position) {

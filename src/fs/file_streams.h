@@ -9,6 +9,7 @@
 
 #include "fs/byte_range.h"
 #include "fs/file_path.h"
+#include "platform/held_directory.h"
 #include "platform_api.h"
 
 namespace vna {
@@ -35,6 +36,11 @@ class FileHandle {
 
   // Call once on a fresh object. Failure: the open table.
   virtual void open(const FilePath& path);
+  // Opens `name` in `directory` for reading. `asItself`: a link there opens
+  // as the link (isLink tells); otherwise a link is followed. Only a
+  // regular file opens. Returns the Win32 code of a failure, 0 on success;
+  // never throws.
+  DWORD openIn(const platform::HeldDirectory& directory, const char* name, bool asItself);
   // Does nothing without a handle; always ends without one; reports failure.
   void close();
   // Low 32 bits of the size.
@@ -45,6 +51,8 @@ class FileHandle {
   bool identity(FileIdentity& out) const;
   // True when the open file is a file on a disk, not a pipe or a device.
   bool isDiskFile() const;
+  // True when the handle is a link opened as itself.
+  bool isLink() const;
   // The path the OS reached the open file by, every link resolved, in the
   // OS's own form; empty when it cannot say.
   std::string finalPath() const;
@@ -66,42 +74,16 @@ class WritableFileHandle : public FileHandle {
   // link, dangling or not): false, with nothing touched, when something
   // does. Other failures: the create table.
   bool createNew(const FilePath& path);
+  // The same for `name` in `directory`.
+  bool createNew(const platform::HeldDirectory& directory, const char* name);
   // Opens an existing file for reading and writing.
   void open(const FilePath& path) override;
   // Creates a new file beside `path` (in its directory) under a name no
   // other file has, counting `next` up until one is free; returns that
   // name. Another run working in the same directory picks the next one.
   FilePath createTemporaryBeside(const FilePath& path, unsigned& next);
-};
-
-// A directory held open for as long as a run may write below it. While it
-// is held, another process can neither rename nor remove it so as to send
-// this process's later calls elsewhere: Windows refuses the rename or
-// removal (the handle does not share deletion), and the POSIX seam resolves
-// every path below it from the held handle, refusing any link on the way.
-class HeldDirectory {
- public:
-  enum class Outcome { Held, Link, Absent };
-  HeldDirectory() = default;
-  HeldDirectory(HeldDirectory&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = INVALID_HANDLE_VALUE;
-  }
-  HeldDirectory& operator=(HeldDirectory&& other) noexcept;
-  HeldDirectory(const HeldDirectory&) = delete;
-  HeldDirectory& operator=(const HeldDirectory&) = delete;
-  ~HeldDirectory() { release(); }
-
-  // Holds the directory at `path`. With `followLinks` the path is taken as
-  // the OS resolves it (the user's own target may be reached through
-  // links); without, a link (symbolic link, junction, any reparse point) at
-  // the name or on the way below a held directory gives Link and is not
-  // held. Absent: nothing there, not a directory, or the OS refused.
-  Outcome hold(const FilePath& path, bool followLinks);
-  void release();
-  bool isHeld() const { return handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  // The same in `directory`; returns the name.
+  std::string createTemporaryIn(const platform::HeldDirectory& directory, unsigned& next);
 };
 
 // Raises what `create` would raise for `path`, without changing anything:
@@ -111,18 +93,19 @@ class HeldDirectory {
 // goes to `standing` and true is returned.
 bool checkReplaceable(const FilePath& path, FileIdentity& standing);
 
-// The directory at `path` as the OS resolves it (every link and ".." taken
-// as the OS takes them), in the form `FileHandle::finalPath` gives; empty
-// when it cannot say.
-std::string finalDirectoryPath(const FilePath& path);
-
 // Looks up the identity of whatever file stands at `path` without reading
 // it (so a file held open for writing can be asked too). False when there
 // is no file or the OS cannot say.
 bool queryFileIdentity(const FilePath& path, FileIdentity& out);
-// The same for a directory (after links and junctions, which are followed):
-// two paths with one identity reach the same directory.
-bool queryDirectoryIdentity(const FilePath& path, FileIdentity& out);
+// The same for `name` in `directory`, a link there not followed.
+bool queryFileIdentity(const platform::HeldDirectory& directory, const char* name,
+                       FileIdentity& out);
+// The identity of a held directory: two with one identity are the same
+// directory.
+bool queryDirectoryIdentity(const platform::HeldDirectory& directory, FileIdentity& out);
+// The held directory as the OS resolves it, in the form
+// `FileHandle::finalPath` gives; empty when it cannot say.
+std::string finalDirectoryPath(const platform::HeldDirectory& directory);
 
 // Positions are passed to the OS as signed 32-bit distances: no read or
 // write can start at this position or beyond (FileSeekError). This is the

@@ -54,35 +54,27 @@ void ensureDirectory(const FilePath& path) {
   throw DirectoryNotFoundError();
 }
 
-bool ensureRealDirectory(const FilePath& path) {
-  if (path.empty()) throw DirectoryNotFoundError();
+PathKind examinePath(const platform::HeldDirectory& directory, const char* name) {
+  return kindOf(directory.getAttributes(name));
+}
+
+bool ensureRealDirectory(const platform::HeldDirectory& directory, const char* name) {
   // Creating first costs one call where the directory is new, the common
   // case when a tree is unpacked; where something stands, the refused
-  // create is followed by a look at what it is.
-  PathKind kind = createDirectory(path);
+  // create is followed by a look at what it is. Another process that made
+  // it first is no failure.
+  if (directory.createDirectory(name)) return true;
+  DWORD code = GetLastError();
+  PathKind kind = PathKind::Missing;
+  if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) kind = examinePath(directory, name);
   if (kind == PathKind::Link) return false;
   if (kind == PathKind::File) throw DirectoryNotFoundError();
+  if (kind == PathKind::Missing) raiseFileSystemError(code);
   return true;
 }
 
-void replaceFile(const FilePath& from, const FilePath& to) {
-  if (MoveFileExA(from.text(), to.text(), MOVEFILE_REPLACE_EXISTING)) return;
-  DWORD code = GetLastError();
-  // Windows will not replace a read-only file; hidden and system ones are
-  // refused by some of its file systems. Such a file is replaced all the
-  // same, as a create over it would be after clearing them.
-  const DWORD blocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  DWORD attributes = GetFileAttributesA(to.text());
-  if (code != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
-      (attributes & blocking) == 0) {
-    raiseFileSystemError(code);
-  }
-  if (!SetFileAttributesA(to.text(), FILE_ATTRIBUTE_NORMAL)) raiseFileSystemError(code);
-  if (MoveFileExA(from.text(), to.text(), MOVEFILE_REPLACE_EXISTING)) return;
-  code = GetLastError();
-  SetFileAttributesA(to.text(), attributes);
-  raiseFileSystemError(code);
+void replaceFile(const platform::HeldDirectory& directory, const char* from, const char* to) {
+  if (!directory.replaceFile(from, to)) raiseFileSystemError(GetLastError());
 }
 
 void moveReplacing(const FilePath& from, const FilePath& to) {
@@ -92,11 +84,12 @@ void moveReplacing(const FilePath& from, const FilePath& to) {
 }
 
 void removePath(const FilePath& path) {
-  FileItem item;
-  if (!item.lookup(path)) return;
-  if (item.isFile()) {
+  // The attributes of the name itself, not a find: the find service takes
+  // "*" and "?" as a pattern and would classify whatever entry matches.
+  PathKind kind = examinePath(path);
+  if (kind == PathKind::File || kind == PathKind::Link) {
     deleteFile(path);
-  } else if (item.isDirectory()) {
+  } else if (kind == PathKind::Directory) {
     removeDirectory(path);
   }
 }
@@ -105,6 +98,15 @@ void removePathQuietly(const FilePath& path) noexcept {
   try {
     removePath(path);
   } catch (...) {
+  }
+}
+
+void removePathQuietly(const platform::HeldDirectory& directory, const char* name) noexcept {
+  PathKind kind = examinePath(directory, name);
+  if (kind == PathKind::Directory) {
+    directory.removeDirectory(name);
+  } else if (kind != PathKind::Missing) {
+    directory.deleteFile(name);
   }
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "fs/file_path.h"
+#include "platform/held_directory.h"
 
 namespace vna {
 
@@ -10,6 +11,8 @@ namespace vna {
 // leads to (or nothing).
 enum class PathKind { Missing, File, Directory, Link };
 PathKind examinePath(const FilePath& path);
+// The same for `name` in `directory`.
+PathKind examinePath(const platform::HeldDirectory& directory, const char* name);
 
 // Returns when a directory stands at `path` afterwards (creating only the
 // last level); DirectoryNotFoundError for an empty path or a non-directory
@@ -17,26 +20,31 @@ PathKind examinePath(const FilePath& path);
 // counts as one (the user may name a link as the target). A directory that
 // another process makes between the look and the create is accepted.
 void ensureDirectory(const FilePath& path);
-// The same for a directory the archive names: false, with nothing touched,
-// when a link stands at `path`; true when a real directory stands there
-// afterwards.
-bool ensureRealDirectory(const FilePath& path);
-// Puts the file `from` in the place of `to` in one step, so that `to` is
-// always either the old file or the whole new one; other names of the old
-// file (hard links) keep the old content. A read-only, hidden or system file
-// at `to` is replaced too (its attributes are put back if the move fails).
+// Makes the directory `name` in `directory` for a directory the archive
+// names: false, with nothing touched, when a link stands there; true when a
+// real directory stands there afterwards; DirectoryNotFoundError when a
+// file does, the FileIOError family for OS refusals.
+bool ensureRealDirectory(const platform::HeldDirectory& directory, const char* name);
+// Puts the file `from` in the place of `to`, both in `directory`, in one
+// step, so that `to` is always either the old file or the whole new one;
+// other names of the old file (hard links) keep their content and
+// attributes. A read-only, hidden or system file at `to` is replaced too.
 // The FileIOError family on failure; `from` then still exists.
-void replaceFile(const FilePath& from, const FilePath& to);
+void replaceFile(const platform::HeldDirectory& directory, const char* from, const char* to);
 // Renames the file `from` to `to` in one step, replacing a file or link
 // standing at `to` unless it is read-only (refused, as creating over it
 // would be). The FileIOError family on failure; `from` then still exists.
 void moveReplacing(const FilePath& from, const FilePath& to);
-// Deletes a file (clearing read-only first) or an empty directory; nothing
-// at the path is fine. Removal errors propagate.
+// Deletes a file or link (clearing read-only first) or an empty directory,
+// classified by the name itself ("*.*" is that name, not a pattern; a link
+// is removed, not what it leads to); nothing at the path is fine. Removal
+// errors propagate.
 void removePath(const FilePath& path);
 // removePath for clean-up after a failure: any error is swallowed, since the
 // caller is already reporting (or absorbing) the failure that matters.
 void removePathQuietly(const FilePath& path) noexcept;
+// The same for `name` in `directory`.
+void removePathQuietly(const platform::HeldDirectory& directory, const char* name) noexcept;
 // FileNotFoundError when no file is there; OS failures through the table.
 void deleteFile(const FilePath& path);
 // DirectoryNotFoundError when no directory is there; FileIOError(0) when

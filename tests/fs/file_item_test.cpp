@@ -53,8 +53,10 @@ TEST(FileItem, ModificationTimeIsRecent) {
 
 TEST(DirectoryIterator, EmptyDirectoryYieldsOnlyDotEntries) {
   Sandbox box;
+  platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.root().text()), platform::HeldDirectory::Outcome::Held);
   DirectoryIterator it;
-  it.open(box.root());
+  it.open(held);
   std::set<std::string> names;
   for (; it.isValid(); it.next()) {
     names.insert(it.item().fileName());
@@ -69,17 +71,21 @@ TEST(DirectoryIterator, ItemsCarryFullPaths) {
   Sandbox box;
   test::writeFile(box.path("a.txt"), "aa");
   test::makeDirectory(box.path("sub"));
+  platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.root().text()), platform::HeldDirectory::Outcome::Held);
   DirectoryIterator it;
   std::set<std::string> paths;
-  for (it.open(box.root()); it.isValid(); it.next()) paths.insert(it.item().path().text());
+  for (it.open(held); it.isValid(); it.next()) paths.insert(it.item().path().text());
   EXPECT_TRUE(paths.count(box.path("a.txt").text()));
   EXPECT_TRUE(paths.count(box.path("sub").text()));
 }
 
-TEST(DirectoryIterator, MissingDirectoryIsInvalidAndReported) {
+TEST(DirectoryIterator, DirectoryNotHeldIsInvalidAndReported) {
   Sandbox box;
+  platform::HeldDirectory missing;
+  EXPECT_EQ(missing.hold(box.path("missing").text()), platform::HeldDirectory::Outcome::Absent);
   DirectoryIterator it;
-  it.open(box.path("missing"));
+  it.open(missing);
   EXPECT_FALSE(it.isValid());
   EXPECT_FALSE(it.item().found());
   EXPECT_TRUE(it.skippedEntries());

@@ -8,11 +8,11 @@
 #include <set>
 #include <string>
 #include <fcntl.h>
-#include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/held_directory.h"
 #include "platform_api.h"
 #include "posix_internal.h"
 #include "sandbox.h"
@@ -108,43 +108,6 @@ TEST(PosixSeam, ListingShowsLinksAsReparsePointsAndSpecialFilesAsDevices) {
   for (const char* name : {"/link.txt", "/linkdir", "/broken", "/fifo"}) unlink((root + name).c_str());
 }
 
-// The walk used where openat2 is missing refuses what openat2 refuses, with
-// the same errors, so callers tell a link from a missing directory either way.
-TEST(PosixSeam, BeneathWalkRefusesLinksAndDotDotAsOpenat2Does) {
-  Sandbox box;
-  std::string root = native(box.root());
-  makeDirectory(box.path("a"));
-  makeDirectory(box.path("a\\b"));
-  makeDirectory(box.path("outside"));
-  ASSERT_EQ(symlink((root + "/outside").c_str(), (root + "/a/link").c_str()), 0);
-  int top = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  ASSERT_GE(top, 0);
-  struct Case {
-    const char* relative;
-    int error;  // 0: opens
-  };
-  const Case cases[] = {{"a/b", 0},          {"a/./b", 0},   {"a/link", ELOOP},
-                        {"a/link/x", ELOOP}, {"..", EXDEV},   {"a/b/../../..", EXDEV},
-                        {"a/missing", ENOENT}};
-  for (const Case& c : cases) {
-    errno = 0;
-    int fd = vna::platform::posix::openBeneathByWalk(top, c.relative);
-    EXPECT_EQ(fd >= 0 ? 0 : errno, c.error) << c.relative;
-    if (fd >= 0) close(fd);
-    // The kernel's own answer, where it has openat2.
-    struct open_how how = {};
-    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    errno = 0;
-    long kernel = syscall(SYS_openat2, top, c.relative, &how, sizeof how);
-    if (kernel < 0 && errno == ENOSYS) continue;
-    EXPECT_EQ(kernel >= 0 ? 0 : errno, c.error) << c.relative << " (openat2)";
-    if (kernel >= 0) close(static_cast<int>(kernel));
-  }
-  close(top);
-  unlink((root + "/a/link").c_str());
-}
-
 std::size_t openDescriptors() {
   std::size_t count = 0;
   WIN32_FIND_DATAA data;
@@ -161,10 +124,12 @@ TEST(PosixSeam, ListingHoldsAtMostOneFileOpenAndNoneAfterwards) {
   // a listing that nobody opens from must not pile descriptors up.
   Sandbox box;
   for (int i = 0; i < 40; ++i) writeFile(box.path(("f" + std::to_string(i)).c_str()), "x");
+  vna::platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.root().text()), vna::platform::HeldDirectory::Outcome::Held);
   const std::size_t before = openDescriptors();
   ASSERT_GT(before, 0u);
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(box.path("*").text(), &data);
+  WIN32_FIND_DATAW data;
+  HANDLE find = held.findFirst(&data);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   std::size_t most = 0;
   int listed = 0;
@@ -172,16 +137,17 @@ TEST(PosixSeam, ListingHoldsAtMostOneFileOpenAndNoneAfterwards) {
     ++listed;
     std::size_t now = openDescriptors();
     if (now > most) most = now;
-  } while (FindNextFileA(find, &data));
+  } while (FindNextFileW(find, &data));
   EXPECT_EQ(listed, 42);
-  EXPECT_LE(most, before + 2) << "the directory and one file at most";
+  EXPECT_LE(most, before + 2) << "the listing and one file at most";
   FindClose(find);
   EXPECT_EQ(openDescriptors(), before);
 
   // Stopping half-way releases the held file too.
-  find = FindFirstFileA(box.path("f*").text(), &data);
+  find = held.findFirst(&data);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  ASSERT_TRUE(FindNextFileA(find, &data));
+  ASSERT_TRUE(FindNextFileW(find, &data));
+  ASSERT_TRUE(FindNextFileW(find, &data));
   FindClose(find);
   EXPECT_EQ(openDescriptors(), before);
 }
@@ -194,11 +160,16 @@ TEST(PosixSeam, VolumesAreNeverFat) {
 }
 
 // Lists `directory` up to the entry `name`, which the listing then holds.
-HANDLE listUpTo(const FilePath& directory, const char* name) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((std::string(directory.text()) + "\\*.*").c_str(), &data);
-  while (find != INVALID_HANDLE_VALUE && std::string(data.cFileName) != name) {
-    if (!FindNextFileA(find, &data)) {
+HANDLE listUpTo(const vna::platform::HeldDirectory& directory, const char* name) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = directory.findFirst(&data);
+  auto listedName = [&] {
+    std::string text;
+    for (const WCHAR* c = data.cFileName; *c != 0; ++c) text += static_cast<char>(*c);
+    return text;
+  };
+  while (find != INVALID_HANDLE_VALUE && listedName() != name) {
+    if (!FindNextFileW(find, &data)) {
       FindClose(find);
       return INVALID_HANDLE_VALUE;
     }
@@ -206,9 +177,9 @@ HANDLE listUpTo(const FilePath& directory, const char* name) {
   return find;
 }
 
-std::string readThroughSeam(const FilePath& path) {
-  HANDLE file = CreateFileA(path.text(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+std::string readThroughSeam(const vna::platform::HeldDirectory& directory, const char* name) {
+  HANDLE file = directory.createFile(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT);
   if (file == INVALID_HANDLE_VALUE) return "(no open)";
   std::string bytes(GetFileSize(file, nullptr), '\0');
   DWORD read = 0;
@@ -221,6 +192,9 @@ TEST(PosixSeam, ChangesByAnotherProcessAfterTheListingAreReadAsDocumented) {
   Sandbox box;
   writeFile(box.path("replaced.txt"), "as listed");
   writeFile(box.path("rewritten.txt"), "as listed");
+  writeFile(box.path("linked.txt"), "as listed");
+  makeDirectory(box.path("outside"));
+  writeFile(box.path("outside\\secret"), "secret");
   struct Case {
     const char* name;
     const char* change;  // run by another process, in the sandbox
@@ -228,18 +202,80 @@ TEST(PosixSeam, ChangesByAnotherProcessAfterTheListingAreReadAsDocumented) {
   } cases[] = {
       {"replaced.txt", "printf 'a new file' > new.tmp && mv new.tmp replaced.txt", "as listed"},
       {"rewritten.txt", "printf 'rewritten in place' > rewritten.txt", "rewritten"},
+      // A link put at a listed name: the listing's file while it holds it,
+      // then the link itself, never the file it leads to.
+      {"linked.txt", "ln -sf outside/secret linked.tmp && mv linked.tmp linked.txt", "as listed"},
   };
+  vna::platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.root().text()), vna::platform::HeldDirectory::Outcome::Held);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    HANDLE find = listUpTo(box.root(), c.name);
+    HANDLE find = listUpTo(held, c.name);
     ASSERT_NE(find, INVALID_HANDLE_VALUE);
     std::string command = "cd '" + native(box.root()) + "' && " + c.change;
     ASSERT_EQ(std::system(command.c_str()), 0);
-    EXPECT_EQ(readThroughSeam(box.path(c.name)), c.read);
+    EXPECT_EQ(readThroughSeam(held, c.name), c.read);
     FindClose(find);
     // Once the listing has moved on, the open sees the file as it is.
-    EXPECT_NE(readThroughSeam(box.path(c.name)), "as listed");
+    EXPECT_NE(readThroughSeam(held, c.name), "as listed");
   }
+  EXPECT_EQ(readThroughSeam(held, "linked.txt"), "") << "still the link, not its file";
+  unlink(native(box.path("linked.txt")).c_str());
+}
+
+// Replacing a read-only file renames over its name alone: a hard link to it
+// elsewhere keeps its content and its mode.
+TEST(PosixSeam, ReplacingAReadOnlyFileLeavesItsOtherNamesAlone) {
+  Sandbox box;
+  makeDirectory(box.path("d"));
+  writeFile(box.path("d\\old"), "old");
+  writeFile(box.path("d\\new"), "new");
+  ASSERT_EQ(link(native(box.path("d\\old")).c_str(), native(box.path("elsewhere")).c_str()), 0);
+  ASSERT_EQ(chmod(native(box.path("d\\old")).c_str(), 0444), 0);
+  vna::platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.path("d").text()), vna::platform::HeldDirectory::Outcome::Held);
+  ASSERT_TRUE(held.replaceFile("new", "old"));
+  EXPECT_EQ(readFile(box.path("d\\old")), "new");
+  EXPECT_EQ(readFile(box.path("elsewhere")), "old");
+  struct stat st;
+  ASSERT_EQ(stat(native(box.path("elsewhere")).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0444u);
+  chmod(native(box.path("elsewhere")).c_str(), 0644);
+}
+
+// A FIFO reached through a link is refused without being opened: a writer
+// waiting for a reader stays waiting.
+TEST(PosixSeam, FifoBehindALinkIsNeverOpened) {
+  Sandbox box;
+  makeDirectory(box.path("d"));
+  std::string fifo = native(box.path("fifo"));
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(symlink(fifo.c_str(), native(box.path("d\\link")).c_str()), 0);
+  pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    alarm(20);
+    int fd = open(fifo.c_str(), O_WRONLY);  // returns only once someone reads
+    _exit(fd >= 0 ? 0 : 1);
+  }
+  vna::platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.path("d").text()), vna::platform::HeldDirectory::Outcome::Held);
+  for (DWORD flags : {DWORD{FILE_ATTRIBUTE_NORMAL}, DWORD{FILE_FLAG_OPEN_REPARSE_POINT}}) {
+    HANDLE file = held.createFile("link", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, flags);
+    if (flags == FILE_ATTRIBUTE_NORMAL) {
+      EXPECT_EQ(file, INVALID_HANDLE_VALUE);
+      EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  }
+  usleep(200000);
+  int status = 0;
+  EXPECT_EQ(waitpid(writer, &status, WNOHANG), 0) << "the writer was released: the FIFO was opened";
+  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  waitpid(writer, &status, 0);
+  if (reader >= 0) close(reader);
+  unlink(native(box.path("d\\link")).c_str());
+  unlink(fifo.c_str());
 }
 
 TEST(PosixSeam, SymbolicLinksActLikeReparsePoints) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/held_directory.h"
 #include "platform_api.h"
 #include "sandbox.h"
 
@@ -165,8 +166,10 @@ TEST(SeamContract, WideListingAndCodePageConvertNamesExactlyOrSaySo) {
   EXPECT_NE(narrow[0], 'A');
 }
 
-std::string readThroughSeam(const FilePath& path) {
-  HANDLE file = openForReading(path);
+// Reads `name` of `directory` as the walk of a source opens its files.
+std::string readThroughSeam(const platform::HeldDirectory& directory, const char* name) {
+  HANDLE file = directory.createFile(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                     FILE_FLAG_OPEN_REPARSE_POINT);
   if (file == INVALID_HANDLE_VALUE) return "<" + std::to_string(GetLastError()) + ">";
   std::string bytes(GetFileSize(file, nullptr), '\0');
   DWORD read = 0;
@@ -185,34 +188,37 @@ TEST(SeamContract, ListedFilesOpenAsTheyAreAtTheOpen) {
   for (const char* name : {"keep1", "keep2", "gone", "rewritten", "readonly"}) {
     writeFile(box.path(name), std::string("old ") + name);
   }
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(box.path("*.*").text(), &data);
+  platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.root().text()), platform::HeldDirectory::Outcome::Held);
+  WIN32_FIND_DATAW data;
+  HANDLE find = held.findFirst(&data);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   std::set<std::string> seen;
   do {
-    std::string name = data.cFileName;
+    std::string name;
+    for (const WCHAR* c = data.cFileName; *c != 0; ++c) name += static_cast<char>(*c);
     if (name == "." || name == "..") continue;
     seen.insert(name);
     FilePath path = box.path(name.c_str());
     if (name == "gone") {
       ASSERT_TRUE(DeleteFileA(path.text()));
-      EXPECT_EQ(readThroughSeam(path), "<2>");
+      EXPECT_EQ(readThroughSeam(held, name.c_str()), "<2>");
     } else if (name == "rewritten") {
       HANDLE file = createAlways(path);
       ASSERT_NE(file, INVALID_HANDLE_VALUE);
       DWORD written = 0;
       ASSERT_TRUE(WriteFile(file, "new", 3, &written, nullptr));
       CloseHandle(file);
-      EXPECT_EQ(readThroughSeam(path), "new");
+      EXPECT_EQ(readThroughSeam(held, name.c_str()), "new");
     } else if (name == "readonly") {
       ASSERT_TRUE(SetFileAttributesA(path.text(), FILE_ATTRIBUTE_READONLY));
-      EXPECT_EQ(readThroughSeam(path), "old readonly");
+      EXPECT_EQ(readThroughSeam(held, name.c_str()), "old readonly");
       ASSERT_TRUE(SetFileAttributesA(path.text(), FILE_ATTRIBUTE_NORMAL));
     } else {
-      EXPECT_EQ(readThroughSeam(path), "old " + name);
-      EXPECT_EQ(readThroughSeam(path), "old " + name) << "a second open";
+      EXPECT_EQ(readThroughSeam(held, name.c_str()), "old " + name);
+      EXPECT_EQ(readThroughSeam(held, name.c_str()), "old " + name) << "a second open";
     }
-  } while (FindNextFileA(find, &data));
+  } while (FindNextFileW(find, &data));
   FindClose(find);
   EXPECT_EQ(seen.size(), 5u);
 }
@@ -379,38 +385,122 @@ DWORD WINAPI passToken(LPVOID parameter) {
   return 0;
 }
 
-// A directory opened with backup semantics and without delete sharing is
-// held: Windows refuses to rename it; the POSIX seam lets the rename happen
-// but resolves every path below the held name from the held directory. Either
-// way a call below it reaches the directory that was held, never what another
-// process put at its name.
-TEST(SeamContract, CallsBelowAHeldDirectoryReachTheDirectoryThatWasHeld) {
+// A held directory is the road to what is in it. Windows refuses to rename
+// it; the POSIX seam lets the rename happen and goes on acting in the
+// directory that was held. Either way nothing reaches what another process
+// put at its name.
+TEST(HeldDirectoryContract, OperationsActInTheDirectoryThatWasHeld) {
   Sandbox box;
   makeDirectory(box.path("d"));
-  HANDLE held = CreateFileA(box.path("d").text(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.path("d").text()), platform::HeldDirectory::Outcome::Held);
   const bool moved = MoveFileExA(box.path("d").text(), box.path("moved").text(), 0) != 0;
   if (moved) {
     ASSERT_TRUE(CreateDirectoryA(box.path("d").text(), nullptr));
   }
-  HANDLE file = createNew(box.path("d\\f.txt"));
+  HANDLE file = held.createFile("f.txt", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   CloseHandle(file);
-  EXPECT_TRUE(CreateDirectoryA(box.path("d\\sub").text(), nullptr));
-  const char* real = moved ? "moved\\" : "d\\";
-  EXPECT_EQ(GetFileAttributesA(box.path((std::string(real) + "sub").c_str()).text()) &
-                FILE_ATTRIBUTE_DIRECTORY,
-            FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_TRUE(DeleteFileA(box.path("d\\f.txt").text()));
-  EXPECT_TRUE(RemoveDirectoryA(box.path("d\\sub").text()));
-  CloseHandle(held);
-  EXPECT_EQ(listing(box.path(moved ? "moved" : "d")), (std::set<std::string>{".", ".."}));
-  // Released, the name is a name again.
+  EXPECT_EQ(held.createFile("f.txt", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+  EXPECT_TRUE(held.createDirectory("sub"));
+  EXPECT_EQ(held.getAttributes("sub") & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
+  platform::HeldDirectory sub;
+  EXPECT_EQ(sub.holdIn(held, "sub"), platform::HeldDirectory::Outcome::Held);
+  EXPECT_EQ(sub.holdIn(held, "f.txt"), platform::HeldDirectory::Outcome::Absent);
+  const char* real = moved ? "moved" : "d";
+  EXPECT_EQ(listing(box.path(real)), (std::set<std::string>{".", "..", "f.txt", "sub"}));
+  std::set<std::string> listed;
+  WIN32_FIND_DATAW data;
+  HANDLE find = held.findFirst(&data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do {
+    std::string name;
+    for (const WCHAR* c = data.cFileName; *c != 0; ++c) name += static_cast<char>(*c);
+    listed.insert(name);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  EXPECT_EQ(listed, (std::set<std::string>{".", "..", "f.txt", "sub"}));
+  EXPECT_FALSE(held.removeDirectory("f.txt"));
+  EXPECT_FALSE(held.deleteFile("sub"));
+  EXPECT_TRUE(held.deleteFile("f.txt"));
+  sub.release();
+  EXPECT_TRUE(held.removeDirectory("sub"));
+  EXPECT_EQ(listing(box.path(real)), (std::set<std::string>{".", ".."}));
+  held.release();
   if (moved) {
     EXPECT_EQ(listing(box.path("d")), (std::set<std::string>{".", ".."}));
   }
+}
+
+TEST(HeldDirectoryContract, NamesThatWouldLeaveTheDirectoryAreRefused) {
+  Sandbox box;
+  makeDirectory(box.path("d"));
+  makeDirectory(box.path("d\\inner"));
+  writeFile(box.path("outside.txt"), "outside");
+  platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.path("d").text()), platform::HeldDirectory::Outcome::Held);
+  for (const char* name : {"", ".", "..", "..\\outside.txt", "../outside.txt", "inner\\x",
+                           "inner/x"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(held.createFile(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+    EXPECT_EQ(held.createFile(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(held.getAttributes(name), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(held.createDirectory(name));
+    EXPECT_FALSE(held.deleteFile(name));
+    EXPECT_FALSE(held.removeDirectory(name));
+    EXPECT_FALSE(held.replaceFile(name, "inner"));
+    platform::HeldDirectory other;
+    EXPECT_EQ(other.holdIn(held, name), platform::HeldDirectory::Outcome::Absent);
+  }
+  EXPECT_EQ(readFile(box.path("outside.txt")), "outside");
+  EXPECT_EQ(listing(box.path("d")), (std::set<std::string>{".", "..", "inner"}));
+  EXPECT_EQ(listing(box.path("d\\inner")), (std::set<std::string>{".", ".."}));
+}
+
+TEST(HeldDirectoryContract, LinksAreNeverHeldNorWrittenThrough) {
+  Sandbox box;
+  makeDirectory(box.path("d"));
+  makeDirectory(box.path("outside"));
+  writeFile(box.path("outside.txt"), "outside");
+  if (!makeLink(box.path("outside"), box.path("d\\dlink"), true)) {
+    GTEST_SKIP() << "no links can be made here";
+  }
+  platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.path("d").text()), platform::HeldDirectory::Outcome::Held);
+  platform::HeldDirectory through;
+  EXPECT_EQ(through.holdIn(held, "dlink"), platform::HeldDirectory::Outcome::Link);
+  EXPECT_NE(held.getAttributes("dlink") & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  EXPECT_FALSE(held.createDirectory("dlink"));
+  if (makeLink(box.path("outside.txt"), box.path("d\\flink"), false) &&
+      (held.getAttributes("flink") & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    EXPECT_EQ(held.createFile("flink", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL),
+              INVALID_HANDLE_VALUE);
+    HANDLE link = held.createFile("flink", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                  FILE_FLAG_OPEN_REPARSE_POINT);
+    ASSERT_NE(link, INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION info;
+    ASSERT_TRUE(GetFileInformationByHandle(link, &info));
+    EXPECT_NE(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << "opened as the link";
+    CloseHandle(link);
+    HANDLE file = held.createFile("new", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    EXPECT_TRUE(held.replaceFile("new", "flink")) << "the link is replaced, not written through";
+    EXPECT_EQ(held.getAttributes("flink") & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  }
+  EXPECT_EQ(readFile(box.path("outside.txt")), "outside");
+  EXPECT_EQ(listing(box.path("outside")), (std::set<std::string>{".", ".."}));
 }
 
 TEST(SeamContract, ThreadsTakeTurnsUnderOneLockAndAreJoined) {

@@ -106,6 +106,16 @@ void setReadOnly(const FilePath& path, bool readOnly) {
                   readOnly ? fs::perm_options::remove : fs::perm_options::add, error);
 }
 
+bool makeLink(const FilePath& target, const FilePath& at, bool directory) {
+  std::error_code error;
+  if (directory) {
+    fs::create_directory_symlink(native(target), native(at), error);
+  } else {
+    fs::create_symlink(native(target), native(at), error);
+  }
+  return !error && fs::is_symlink(fs::symlink_status(native(at), error));
+}
+
 void removeTree(const FilePath& path) {
   fs::path root = native(path);
   std::error_code error;

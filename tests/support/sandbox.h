@@ -33,6 +33,9 @@ bool isDirectory(const FilePath& path);
 void makeDirectory(const FilePath& path);
 void removeTree(const FilePath& path);
 void setReadOnly(const FilePath& path, bool readOnly);
+// A symbolic link at `at` to `target` (a directory link when `directory`);
+// false where the platform (or Wine) cannot make one.
+bool makeLink(const FilePath& target, const FilePath& at, bool directory);
 
 // Every file and directory below `directory`: relative name ("/" between
 // levels, directories ending in "/") to content ("" for directories).

@@ -5,7 +5,6 @@
 #include "archive/format/entry_record.h"
 #include "archive/format/format.h"
 #include "fs/errors.h"
-#include "fs/file_item.h"
 #include "text/calendar.h"
 #include "text/timestamp.h"
 
@@ -25,79 +24,41 @@ int64_t clampToWritableTime(int64_t microseconds) {
   return microseconds;
 }
 
-bool ArchiveWriter::isArchive(const FilePath& path, const FileHandle* opened) const {
-  if (archiveCount_ == 0) return false;
-  FileIdentity identity;
-  bool known = opened != nullptr ? opened->identity(identity) : queryFileIdentity(path, identity);
-  if (!known) return false;
+bool ArchiveWriter::isArchive(const FileIdentity& identity) const {
   for (int i = 0; i < archiveCount_; ++i) {
     if (identity == archive_[i]) return true;
   }
   return false;
 }
 
-bool ArchiveWriter::liesBelowSource(const FileHandle& file) const {
-  // Asked of the open handle, so the answer is about the very file that is
-  // read, whatever happens to the link meanwhile.
-  std::string reached = file.finalPath();
-  const std::string& root = sourceRoot_;
-  if (root.empty() || reached.size() <= root.size() ||
-      reached.compare(0, root.size(), root) != 0) {
-    return false;
+ArchiveWriter::Entry ArchiveWriter::writeFile(const FileHandle& file, const char* name,
+                                              int64_t modificationTime) {
+  FileIdentity identity;
+  if (archiveCount_ > 0 && file.identity(identity) && isArchive(identity)) {
+    return Entry::IsTheArchive;
   }
-  char last = root.back();
-  return last == '/' || last == '\\' || reached[root.size()] == '/' ||
-         reached[root.size()] == '\\';
+  // A pipe or device would be stored as an empty file, or read for ever.
+  if (!file.isDiskFile()) return Entry::Skipped;
+  uint64_t size = file.size64();
+  if (size > format::kMaxFileSize) throw ArchiveWriterError();
+  writeHeader(name, false, modificationTime, static_cast<uint32_t>(size));
+  if (size > 0) copyData(file, static_cast<uint32_t>(size));
+  return Entry::WrittenFile;
 }
 
-ArchiveWriter::Entry ArchiveWriter::writeEntry(const FilePath& path, const char* name,
-                                               int64_t modificationTime, Listed listed) {
-  const bool listedAsDirectory = listed == Listed::Directory;
-  // The item is looked at afresh and stored as what it is now: a file
-  // through its opened handle (one look serves both the size and the
-  // reading), a directory by a lookup. The listing's word only says which
-  // look to try first.
-  FileHandle file;
-  bool directory = false;
-  if (listedAsDirectory) {
-    FileItem item;
-    if (!item.lookup(path)) return Entry::Skipped;
-    directory = item.isDirectory();
-  }
-  if (!directory) {
-    try {
-      file.open(path);
-    } catch (const FileIOError& error) {
-      // The archive being written is held open for writing, so an open for
-      // reading is refused with a sharing violation where sharing is enforced.
-      if (error.isSharingViolation() && isArchive(path, nullptr)) return Entry::IsTheArchive;
-      FileItem item;
-      if (listedAsDirectory || !item.lookup(path) || !item.isDirectory()) return Entry::Skipped;
-      directory = true;  // a directory now, where a file was listed
-    }
-  }
-  uint64_t freshSize = 0;
-  if (!directory) {
-    if (isArchive(path, &file)) return Entry::IsTheArchive;
-    // A pipe or device would be stored as an empty file, or read for ever.
-    if (!file.isDiskFile()) return Entry::Skipped;
-    if (listed == Listed::LinkToFile && !liesBelowSource(file)) return Entry::Skipped;
-    freshSize = file.size64();
-    if (freshSize > format::kMaxFileSize) throw ArchiveWriterError();
-  }
+void ArchiveWriter::writeDirectory(const char* name, int64_t modificationTime) {
+  writeHeader(name, true, modificationTime, 0);
+}
 
+void ArchiveWriter::writeHeader(const char* name, bool directory, int64_t modificationTime,
+                                uint32_t size) {
   char text[format::kMaxTimestampLength];
   DateTime when = DateTime::fromMicroseconds(clampToWritableTime(modificationTime), 0);
   OutputRange out = writeTimestamp(OutputRange{text, text + sizeof text}, when);
   std::size_t textLength = static_cast<std::size_t>(out.next - text);
-
-  uint32_t size = static_cast<uint32_t>(freshSize);
   uint8_t header[record::kMaxHeaderLength];
   write(ConstByteRange(header, header + record::encodeEntryHeader(name, directory, text, textLength,
                                                                   size, header)));
-  if (directory) return Entry::WrittenDirectory;
-  if (size > 0) copyData(file, size);
-  return Entry::WrittenFile;
 }
 
 void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {

@@ -2,8 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <utility>
 
 #include "archive/stream/compressed_writer.h"
 #include "fs/file_path.h"
@@ -23,38 +21,28 @@ class ArchiveWriter : public CompressedStreamWriter {
     if (archiveCount_ < 2) archive_[archiveCount_++] = identity;
   }
 
-  // The source directory as the OS resolves it (FileHandle::finalPath's
-  // form): a link to a file is stored only when the file lies below it.
-  void setSourceRoot(std::string root) { sourceRoot_ = std::move(root); }
+  // Whether `identity` is one of the files above.
+  bool isArchive(const FileIdentity& identity) const;
 
   enum class Entry { WrittenFile, WrittenDirectory, IsTheArchive, Skipped };
-  // How the listing showed the item: the look tried first, and whether the
-  // name is a link whose file must lie below the source root.
-  enum class Listed { File, Directory, LinkToFile };
-  // Writes one record for the item at `path`, stored under `name` (relative,
-  // "\" between levels, no trailing separator), `modificationTime` in
-  // microseconds since 1970 UTC. The item is looked at afresh and stored as
-  // what it is at that look (a directory's name gets its "\"). Nothing is
-  // written when the item is the archive itself (IsTheArchive) or cannot be
-  // stored (Skipped): a file that cannot be opened (unreadable, held without
-  // read sharing, vanished), a pipe or device, a link whose file does not
-  // lie below the source root (or cannot be resolved), anything that is
-  // neither file nor directory now. ArchiveWriterError for a name of more
-  // than 254 bytes (a directory's "\" counted), a file of 0xFFFFFFFF bytes
-  // or more, or a file that delivers fewer bytes than its size; the read
-  // errors of the file; the stream writer's errors.
-  Entry writeEntry(const FilePath& path, const char* name, int64_t modificationTime,
-                   Listed listed = Listed::File);
+  // Writes one record for the opened `file`, stored under `name` (relative,
+  // "\" between levels), `modificationTime` in microseconds since 1970 UTC,
+  // with the size the open file has now. Nothing is written when the file
+  // is the archive itself (IsTheArchive) or not a file on a disk (a pipe or
+  // device: Skipped). ArchiveWriterError for a name of more than 254 bytes,
+  // a file of 0xFFFFFFFF bytes or more, or a file that delivers fewer bytes
+  // than its size; the read errors of the file; the stream writer's errors.
+  Entry writeFile(const FileHandle& file, const char* name, int64_t modificationTime);
+  // Writes one directory record; `name` gets its trailing "\" here
+  // (ArchiveWriterError when that passes 254 bytes).
+  void writeDirectory(const char* name, int64_t modificationTime);
   // The end record, then the end of the stream.
   void finishArchive();
 
  private:
-  bool isArchive(const FilePath& path, const FileHandle* opened) const;
+  void writeHeader(const char* name, bool directory, int64_t modificationTime, uint32_t size);
   void copyData(const FileHandle& file, uint32_t size);
 
-  bool liesBelowSource(const FileHandle& file) const;
-
-  std::string sourceRoot_;
   FileIdentity archive_[2];
   int archiveCount_ = 0;
 };

@@ -45,64 +45,113 @@ bool isStorableName(const char* name) {
   return std::strchr(name, '?') == nullptr && !isReservedDeviceName(name, name + std::strlen(name));
 }
 
-void walk(ArchiveWriter& writer, const FilePath& directory, const std::string& prefix,
-          std::vector<FileIdentity>& ancestors, bool& skipped) {
+}  // namespace
+
+SourceWalk::SourceWalk(ArchiveWriter& writer, const platform::HeldDirectory& root)
+    : writer_(writer), root_(finalDirectoryPath(root)) {
+  FileIdentity identity;
+  if (queryDirectoryIdentity(root, identity)) ancestors_.push_back(identity);
+}
+
+void SourceWalk::walk(const platform::HeldDirectory& directory, const std::string& prefix) {
   DirectoryIterator entries;
   entries.open(directory);
   for (; entries.isValid(); entries.next()) {
     const FileItem& item = entries.item();
     const char* leaf = item.fileName();
     if (!item.isFile() && !item.isDirectory()) continue;  // "." and ".."
-    // Nothing outside the source is opened: a link to a directory is not
-    // walked (links can multiply a tree without end, or lead anywhere), a
-    // link to a file is stored only when its file lies below the source,
-    // and a pipe, socket or device is never opened at all.
+    // A pipe, socket or device is never opened at all, and a link to a
+    // directory is not walked (links can multiply a tree without end, or
+    // lead anywhere). The listing only spares the open: what the item is
+    // when it is opened decides the rest.
     if (!isStorableName(leaf) || item.isDevice() || (item.isLink() && item.isDirectory())) {
-      skipped = true;
+      skipped_ = true;
       continue;
     }
-    std::string name = prefix + leaf;
-    // A directory that is one of its own ancestors (a link or junction back
-    // up the tree) would be walked for ever; it is left out before its
-    // entry is written. A file that became a directory since the listing is
-    // stored as one and checked the same way before it is walked.
-    const bool listedDirectory = item.isDirectory();
-    FileIdentity identity;
-    bool known = false;
-    auto isAncestor = [&] {
-      known = queryDirectoryIdentity(item.path(), identity);
-      return known && std::find(ancestors.begin(), ancestors.end(), identity) != ancestors.end();
-    };
-    if (listedDirectory && isAncestor()) {
-      skipped = true;
-      continue;
+    if (store(directory, leaf, prefix + leaf, item.modificationTime(), item.isDirectory()) ==
+        ArchiveWriter::Entry::Skipped) {
+      skipped_ = true;
     }
-    ArchiveWriter::Listed listed = listedDirectory  ? ArchiveWriter::Listed::Directory
-                                   : item.isLink() ? ArchiveWriter::Listed::LinkToFile
-                                                   : ArchiveWriter::Listed::File;
-    ArchiveWriter::Entry written =
-        writer.writeEntry(item.path(), name.c_str(), item.modificationTime(), listed);
-    if (written == ArchiveWriter::Entry::Skipped) skipped = true;
-    if (written != ArchiveWriter::Entry::WrittenDirectory) continue;
-    if (!listedDirectory && isAncestor()) {
-      skipped = true;
-      continue;
-    }
-    if (known) ancestors.push_back(identity);
-    walk(writer, item.path(), name + "\\", ancestors, skipped);
-    if (known) ancestors.pop_back();
   }
-  if (entries.skippedEntries()) skipped = true;
+  if (entries.skippedEntries()) skipped_ = true;
 }
 
-}  // namespace
+ArchiveWriter::Entry SourceWalk::store(const platform::HeldDirectory& directory, const char* leaf,
+                                       const std::string& name, int64_t modificationTime,
+                                       bool listedDirectory) {
+  bool absent = false;
+  if (listedDirectory) {
+    ArchiveWriter::Entry stored = storeDirectory(directory, leaf, name, modificationTime, absent);
+    // No longer a directory: perhaps a file now.
+    if (!absent) return stored;
+  }
+  ArchiveWriter::Entry stored = storeFile(directory, leaf, name, modificationTime);
+  if (stored != ArchiveWriter::Entry::Skipped || listedDirectory) return stored;
+  // Listed as a file, perhaps a directory now.
+  stored = storeDirectory(directory, leaf, name, modificationTime, absent);
+  return absent ? ArchiveWriter::Entry::Skipped : stored;
+}
 
-void writeDirectoryTree(ArchiveWriter& writer, const FilePath& directory,
-                        const std::string& prefix, bool& skipped) {
-  std::vector<FileIdentity> ancestors;
+ArchiveWriter::Entry SourceWalk::storeDirectory(const platform::HeldDirectory& directory,
+                                                const char* leaf, const std::string& name,
+                                                int64_t modificationTime, bool& absent) {
+  using platform::HeldDirectory;
+  HeldDirectory held;
+  HeldDirectory::Outcome outcome = held.holdIn(directory, leaf);
+  absent = outcome == HeldDirectory::Outcome::Absent;
+  if (outcome != HeldDirectory::Outcome::Held) return ArchiveWriter::Entry::Skipped;
+  // A directory that is one of its own ancestors (a bind mount of a
+  // directory above it) would be walked for ever; it is left out before its
+  // entry is written.
   FileIdentity identity;
-  if (queryDirectoryIdentity(directory, identity)) ancestors.push_back(identity);
-  walk(writer, directory, prefix, ancestors, skipped);
+  const bool known = queryDirectoryIdentity(held, identity);
+  if (known && std::find(ancestors_.begin(), ancestors_.end(), identity) != ancestors_.end()) {
+    return ArchiveWriter::Entry::Skipped;
+  }
+  writer_.writeDirectory(name.c_str(), modificationTime);
+  if (known) ancestors_.push_back(identity);
+  walk(held, name + "\\");
+  if (known) ancestors_.pop_back();
+  return ArchiveWriter::Entry::WrittenDirectory;
+}
+
+ArchiveWriter::Entry SourceWalk::storeFile(const platform::HeldDirectory& directory,
+                                           const char* leaf, const std::string& name,
+                                           int64_t modificationTime) {
+  // Opened as itself, so that a link put at the name meanwhile is seen as a
+  // link and goes through the link rule, asked of the file it leads to.
+  FileHandle item;
+  DWORD code = item.openIn(directory, leaf, true);
+  if (code != ERROR_SUCCESS) {
+    // The archive being written is held open for writing, so an open for
+    // reading is refused with a sharing violation where sharing is enforced.
+    FileIdentity identity;
+    if (code == ERROR_SHARING_VIOLATION && queryFileIdentity(directory, leaf, identity) &&
+        writer_.isArchive(identity)) {
+      return ArchiveWriter::Entry::IsTheArchive;
+    }
+    return ArchiveWriter::Entry::Skipped;
+  }
+  if (!item.isLink()) return writer_.writeFile(item, name.c_str(), modificationTime);
+  FileHandle target;
+  if (target.openIn(directory, leaf, false) != ERROR_SUCCESS || !liesBelowSource(target)) {
+    return ArchiveWriter::Entry::Skipped;
+  }
+  return writer_.writeFile(target, name.c_str(), modificationTime);
+}
+
+bool SourceWalk::liesBelowSource(const FileHandle& file) const {
+  // Asked of the open handle, so the answer is about the very file that is
+  // read, whatever happens to the link meanwhile.
+  std::string reached = file.finalPath();
+  const std::string& root = root_;
+  if (root.empty() || reached.size() <= root.size() ||
+      reached.compare(0, root.size(), root) != 0) {
+    return false;
+  }
+  char last = root.back();
+  return last == '/' || last == '\\' || reached[root.size()] == '/' ||
+         reached[root.size()] == '\\';
 }
 
 void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
@@ -165,14 +214,28 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
     if (replacing) writer.addArchiveIdentity(earlier);
 
     if (isFile) {
+      // The source itself is taken as the OS resolves it: the user named it.
       std::string name = source.fileName();
-      if (writer.writeEntry(source, name.c_str(), item.modificationTime()) ==
-          ArchiveWriter::Entry::Skipped) {
+      FileHandle opened;
+      try {
+        opened.open(source);
+      } catch (const FileIOError&) {
+        skipped = true;
+      }
+      if (opened.isOpen() &&
+          writer.writeFile(opened, name.c_str(), item.modificationTime()) ==
+              ArchiveWriter::Entry::Skipped) {
         skipped = true;
       }
     } else {
-      writer.setSourceRoot(finalDirectoryPath(source));
-      writeDirectoryTree(writer, source, std::string(), skipped);
+      platform::HeldDirectory root;
+      if (root.hold(source.text()) == platform::HeldDirectory::Outcome::Held) {
+        SourceWalk walk(writer, root);
+        walk.walk(root, std::string());
+        skipped = walk.skipped();
+      } else {
+        skipped = true;
+      }
     }
     writer.finishArchive();
   }

@@ -52,20 +52,22 @@ class FilePlacer {
   // Writes one file entry's data; on any failure whatever stood at the
   // target before stays, the rest of the entry's data is read past and
   // false is returned.
-  bool extract(CompressedStreamReader& reader, const EntryTarget& target, uint32_t size) {
+  bool extract(CompressedStreamReader& reader, EntryTarget& target, uint32_t size) {
     uint32_t remaining = size;
     {
       WritableFileHandle out;
-      FilePath temporary;
+      std::string temporary;
       bool created = false;
+      const platform::HeldDirectory* parent = nullptr;
       try {
-        if (!destination_.holdParentOf(target)) throw Refused();
-        created = out.createNew(target.path);
+        if (destination_.holdParentOf(target) != TargetDirectory::Parent::Held) throw Refused();
+        parent = &destination_.parent();
+        created = out.createNew(*parent, target.leaf.c_str());
         FileIdentity standing;
         bool standingKnown = false;
         if (!created) {
-          if (!mayReplace(target, standing, standingKnown)) throw Refused();
-          temporary = out.createTemporaryBeside(target.path, nextTemporary_);
+          if (!mayReplace(*parent, target, standing, standingKnown)) throw Refused();
+          temporary = out.createTemporaryIn(*parent, nextTemporary_);
         }
         FileWriter writer(out, 0);
         while (remaining > 0) {
@@ -81,22 +83,23 @@ class FilePlacer {
           // The old file stays until the whole archive is verified; no later
           // entry may replace it meanwhile.
           journal_.add(target, temporary);
-          temporary = FilePath();
+          temporary.clear();
           if (standingKnown) destination_.rememberWritten(standing);
         }
         if (known) destination_.rememberWritten(written);
         return true;
       } catch (...) {
         // Whatever went wrong, this entry is lost but the run goes on. Only
-        // what this entry itself created is removed.
+        // what this entry itself created is removed, by its own name in the
+        // directory it was made in.
         try {
           out.close();
         } catch (...) {
         }
         if (!temporary.empty()) {
-          removePathQuietly(temporary);
+          removePathQuietly(*parent, temporary.c_str());
         } else if (created) {
-          removePathQuietly(target.path);
+          removePathQuietly(*parent, target.leaf.c_str());
         }
       }
     }
@@ -114,10 +117,11 @@ class FilePlacer {
   // Whether the file standing at `target` may be replaced: not a link, not
   // a directory, not the archive being read (under any of its names), not
   // a file that an earlier entry of this run wrote.
-  bool mayReplace(const EntryTarget& target, FileIdentity& standing, bool& known) {
-    PathKind kind = examinePath(target.path);
+  bool mayReplace(const platform::HeldDirectory& parent, const EntryTarget& target,
+                  FileIdentity& standing, bool& known) {
+    PathKind kind = examinePath(parent, target.leaf.c_str());
     if (kind == PathKind::Link || kind == PathKind::Directory) return false;
-    known = kind == PathKind::File && queryFileIdentity(target.path, standing);
+    known = kind == PathKind::File && queryFileIdentity(parent, target.leaf.c_str(), standing);
     if (!known) return true;
     return !destination_.writtenInThisRun(standing) && !(archiveKnown_ && standing == archive_);
   }
@@ -186,7 +190,12 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
       if (destination.admits(relative.text(), entry)) {
         // A link standing at the directory or above it fails the entry and
         // stays as it is; anything else in the way ends the run.
-        if (!destination.holdParentOf(entry) || !ensureRealDirectory(entry.path)) ++failures;
+        TargetDirectory::Parent parent = destination.holdParentOf(entry);
+        if (parent == TargetDirectory::Parent::Missing) throw DirectoryNotFoundError();
+        if (parent == TargetDirectory::Parent::Refused ||
+            !ensureRealDirectory(destination.parent(), entry.leaf.c_str())) {
+          ++failures;
+        }
       } else if (!destination.isItself(relative.text())) {
         ++failures;
       }

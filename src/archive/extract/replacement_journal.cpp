@@ -23,7 +23,13 @@ ReplacementJournal::~ReplacementJournal() {
   // The run ends without a verified archive: every old file stays.
   if (pending_) {
     try {
-      replay([](const FilePath&, const FilePath& waiting) { removePathQuietly(waiting); });
+      replay([this](const FilePath&, const FilePath& waiting) {
+        EntryTarget entry;
+        entry.path = waiting;
+        if (destination_.holdParentOf(entry) == TargetDirectory::Parent::Held) {
+          removePathQuietly(destination_.parent(), entry.leaf.c_str());
+        }
+      });
     } catch (...) {
     }
   }
@@ -35,12 +41,12 @@ void ReplacementJournal::discard() noexcept {
     file_.close();
   } catch (...) {
   }
-  removePathQuietly(path_);
+  removePathQuietly(destination_.target(), name_.c_str());
 }
 
-void ReplacementJournal::add(const EntryTarget& target, const FilePath& waiting) {
+void ReplacementJournal::add(const EntryTarget& target, const std::string& waiting) {
   if (!file_.isOpen()) {
-    path_ = file_.createTemporaryBeside(FilePath(destination_.path(), "~"), nextTemporary_);
+    name_ = file_.createTemporaryIn(destination_.target(), nextTemporary_);
     // No entry of the archive may take the journal's place.
     FileIdentity identity;
     if (file_.identity(identity)) destination_.rememberWritten(identity);
@@ -49,8 +55,9 @@ void ReplacementJournal::add(const EntryTarget& target, const FilePath& waiting)
   }
   pending_ = true;
   // Names hold no zero byte, so it ends each path.
+  // Both as paths: the waiting file lies beside the file it replaces.
   const std::string& to = target.path.text();
-  const std::string& from = waiting.text();
+  std::string from = to.substr(0, to.size() - target.leaf.size()) + waiting;
   if (used_ + to.size() + from.size() + 2 > kBufferSize) flush();
   std::memcpy(buffer_.get() + used_, to.c_str(), to.size() + 1);
   used_ += to.size() + 1;
@@ -97,17 +104,22 @@ unsigned ReplacementJournal::commit() {
   replay([&](const FilePath& target, const FilePath& waiting) {
     EntryTarget entry;
     entry.path = target;
+    const std::string& from = waiting.text();
+    std::size_t separator = from.find_last_of("\\/");
+    std::string waitingName = from.substr(separator == std::string::npos ? 0 : separator + 1);
     bool moved = false;
+    bool held = false;
     try {
       // Held again now, so the move happens in the directories checked.
-      if (destination_.holdParentOf(entry)) {
-        replaceFile(waiting, target);
+      held = destination_.holdParentOf(entry) == TargetDirectory::Parent::Held;
+      if (held) {
+        replaceFile(destination_.parent(), waitingName.c_str(), entry.leaf.c_str());
         moved = true;
       }
     } catch (...) {
     }
     if (!moved) {
-      removePathQuietly(waiting);
+      if (held) removePathQuietly(destination_.parent(), waitingName.c_str());
       ++failures;
     }
   });

@@ -31,9 +31,10 @@ class ReplacementJournal {
   ReplacementJournal(const ReplacementJournal&) = delete;
   ReplacementJournal& operator=(const ReplacementJournal&) = delete;
 
-  // `waiting` (complete and closed) is to take the place of `target`. The
-  // journal file is made at the first call. Errors of the journal file.
-  void add(const EntryTarget& target, const FilePath& waiting);
+  // The file named `waiting` (complete and closed) in `target`'s held parent
+  // is to take the place of `target`. The journal file is made in the target
+  // directory at the first call. Errors of the journal file.
+  void add(const EntryTarget& target, const std::string& waiting);
   // Makes every move, in the order they were added, each below directories
   // held again at that moment; returns how many could not be made (their
   // waiting files are removed).
@@ -50,7 +51,7 @@ class ReplacementJournal {
   TargetDirectory& destination_;
   unsigned& nextTemporary_;
   WritableFileHandle file_;
-  FilePath path_;
+  std::string name_;
   FileWriter writer_;
   std::unique_ptr<uint8_t[]> buffer_;
   std::size_t used_ = 0;

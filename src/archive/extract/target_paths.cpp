@@ -36,20 +36,28 @@ bool TargetDirectory::isItself(const char* relative) const {
   return !resolved_.empty() && full == resolved_;
 }
 
-bool TargetDirectory::holdParentOf(const EntryTarget& entry) {
+TargetDirectory::Parent TargetDirectory::holdParentOf(EntryTarget& entry) {
+  using platform::HeldDirectory;
   const std::string& text = entry.path.text();
   if (held_.empty()) {
     // The target is the directory the OS resolves its path to, links
     // included: the user named it.
     HeldDirectory target;
-    if (target.hold(path_, true) != HeldDirectory::Outcome::Held) return false;
+    if (target.hold(path_.text()) != HeldDirectory::Outcome::Held) return Parent::Refused;
     held_.push_back(HeldLevel{path_.length(), std::move(target)});
     heldText_ = path_.text();
   }
   std::size_t base = held_.front().end;
-  if (text.size() <= base || text.compare(0, base, heldText_, 0, base) != 0) return false;
-  std::size_t parentEnd = text.size();
+  if (text.size() <= base || text.compare(0, base, heldText_, 0, base) != 0) {
+    return Parent::Refused;
+  }
+  // The leaf is the last component, trailing separators aside (a directory
+  // entry's name ends with one); the parent is everything before it.
+  std::size_t leafEnd = text.size();
+  while (leafEnd > base && isSeparator(text[leafEnd - 1])) --leafEnd;
+  std::size_t parentEnd = leafEnd;
   while (parentEnd > base && !isSeparator(text[parentEnd - 1])) --parentEnd;
+  entry.leaf.assign(text, parentEnd, leafEnd - parentEnd);
   while (parentEnd > base && isSeparator(text[parentEnd - 1])) --parentEnd;
   // Keep the levels that are on the way to this parent.
   while (held_.size() > 1) {
@@ -60,7 +68,7 @@ bool TargetDirectory::holdParentOf(const EntryTarget& entry) {
     }
     held_.pop_back();
   }
-  // Hold the rest from the top down, each below the one before.
+  // Hold the rest from the top down, each in the one before.
   std::size_t at = held_.back().end;
   while (at < parentEnd) {
     while (at < parentEnd && isSeparator(text[at])) ++at;
@@ -69,15 +77,16 @@ bool TargetDirectory::holdParentOf(const EntryTarget& entry) {
     if (end == at) break;
     if (!(end - at == 1 && text[at] == '.')) {
       HeldDirectory level;
-      HeldDirectory::Outcome outcome = level.hold(FilePath(text.substr(0, end).c_str()), false);
-      if (outcome == HeldDirectory::Outcome::Link) return false;
-      if (outcome == HeldDirectory::Outcome::Absent) return true;
+      std::string name = text.substr(at, end - at);
+      HeldDirectory::Outcome outcome = level.holdIn(held_.back().directory, name.c_str());
+      if (outcome == HeldDirectory::Outcome::Link) return Parent::Refused;
+      if (outcome == HeldDirectory::Outcome::Absent) return Parent::Missing;
       held_.push_back(HeldLevel{end, std::move(level)});
       heldText_.replace(base, std::string::npos, text, base, end - base);
     }
     at = end;
   }
-  return true;
+  return Parent::Held;
 }
 
 bool TargetDirectory::writtenInThisRun(const FileIdentity& file) const {

@@ -12,9 +12,11 @@
 
 namespace vna {
 
-// One entry's place: the path handed to the OS.
+// One entry's place: its path below the target and, once its parent is
+// held, its name in that parent.
 struct EntryTarget {
   FilePath path;
+  std::string leaf;
 };
 
 class TargetDirectory {
@@ -27,16 +29,21 @@ class TargetDirectory {
   // True when `relative` names the directory itself (".", ".\").
   bool isItself(const char* relative) const;
 
-  // Holds every directory from the target down to `entry`'s parent, so that
-  // what is then done at `entry` happens in those very directories however
-  // another process renames things meanwhile. False when one of them is a
-  // link (symbolic link, junction or other reparse point), or the target
-  // itself could not be held: the entry must not be written. A directory
-  // that is missing is left to the create, which fails as it always has.
-  // The held directories are those on the path of the last entry; entries
-  // come in tree order, so each directory is held once while its entries
-  // are written.
-  bool holdParentOf(const EntryTarget& entry);
+  enum class Parent { Held, Refused, Missing };
+  // Holds every directory from the target down to `entry`'s parent and
+  // sets `entry.leaf`, so that what is then done through `parent()` happens
+  // in those very directories however another process renames things
+  // meanwhile. Refused when one of them is a link (symbolic link, junction
+  // or other reparse point) or the target itself could not be held: the
+  // entry must not be written. Missing when a directory on the way is not
+  // there (or is not a directory). The held directories are those on the
+  // path of the last entry; entries come in tree order, so each directory
+  // is held once while its entries are written.
+  Parent holdParentOf(EntryTarget& entry);
+  // The innermost directory the last `holdParentOf` held.
+  const platform::HeldDirectory& parent() const { return held_.back().directory; }
+  // The target directory itself, held by the first `holdParentOf`.
+  const platform::HeldDirectory& target() const { return held_.front().directory; }
 
   // Whether an earlier file entry of this run wrote the file of this
   // identity. Identity, not name: every name the file system gives one file
@@ -53,7 +60,7 @@ class TargetDirectory {
   // length of its path's text: a prefix of the entry paths built on path_.
   struct HeldLevel {
     std::size_t end;
-    HeldDirectory directory;
+    platform::HeldDirectory directory;
   };
   std::vector<HeldLevel> held_;
   std::string heldText_;

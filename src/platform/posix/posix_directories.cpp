@@ -16,9 +16,7 @@
 #include "posix_handles.h"
 #include "posix_internal.h"
 
-using vna::platform::posix::At;
 using vna::platform::posix::FindObject;
-using vna::platform::posix::resolveAt;
 using vna::platform::posix::HandleKind;
 using vna::platform::posix::HandleObject;
 using vna::platform::posix::beginChange;
@@ -157,7 +155,6 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
   auto* find = new FindObject();
   find->dir = dir;
   find->pattern = name;
-  find->directory = directory;
   registerListing(find);
   if (!advance(find, data)) {
     DWORD code = GetLastError();
@@ -264,50 +261,23 @@ int MultiByteToWideChar(UINT, DWORD, LPCSTR bytes, int length, LPWSTR out, int o
   return length;
 }
 
-namespace {
-
-// Resolves `native` below any held directory; false, with the error set,
-// when that fails.
-bool place(const std::string& native, At& at) {
-  if (resolveAt(native, at)) return true;
-  setErrorFromErrno(errno, native);
-  return false;
-}
-
-}  // namespace
-
 DWORD GetFileAttributesA(LPCSTR path) {
   if (injectFault()) return INVALID_FILE_ATTRIBUTES;
   std::string native = nativePath(path);
-  struct stat st;
   if (native.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_FILE_ATTRIBUTES;
   }
-  At at;
-  if (!place(native, at)) return INVALID_FILE_ATTRIBUTES;
-  if (fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    setErrorFromErrno(errno, native);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  if (S_ISLNK(st.st_mode)) {
-    // The link's own attributes, as Windows reports a reparse point's.
-    struct stat target;
-    bool directory = fstatat(at.dir, at.name, &target, 0) == 0 && S_ISDIR(target.st_mode);
-    return FILE_ATTRIBUTE_REPARSE_POINT | (directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
-  }
-  return attributesOf(st);
+  return vna::platform::posix::attributesAt(AT_FDCWD, native.c_str(), native);
 }
 
 BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
-  At at;
-  if (!place(native, at)) return FALSE;
   // The mode is changed through a descriptor of the file itself, opened
   // without following a link: changing a link must never reach the file it
   // points to, even when the name is swapped for one meanwhile.
-  int fd = openat(at.dir, at.name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  int fd = openat(AT_FDCWD, native.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
     setErrorFromErrno(errno, native);
     return FALSE;
@@ -345,9 +315,7 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
   if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
-  At at;
-  if (!place(native, at)) return FALSE;
-  if (mkdirat(at.dir, at.name, 0777) != 0) {
+  if (mkdirat(AT_FDCWD, native.c_str(), 0777) != 0) {
     int error = errno;
     setErrorFromErrno(error, native);
     if (error == ENOENT) SetLastError(ERROR_PATH_NOT_FOUND);
@@ -359,9 +327,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
 BOOL RemoveDirectoryA(LPCSTR path) {
   if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
-  At at;
-  if (!place(native, at)) return FALSE;
-  if (unlinkat(at.dir, at.name, AT_REMOVEDIR) != 0) {
+  if (unlinkat(AT_FDCWD, native.c_str(), AT_REMOVEDIR) != 0) {
     int error = errno;
     setErrorFromErrno(error, native);
     if (error == ENOTDIR) SetLastError(ERROR_DIRECTORY);
@@ -373,17 +339,15 @@ BOOL RemoveDirectoryA(LPCSTR path) {
 BOOL DeleteFileA(LPCSTR path) {
   if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
-  At at;
-  if (!place(native, at)) return FALSE;
   struct stat st;
   // Windows will not delete a read-only file; keep that rule here. A link
   // is deleted itself, whatever it points to.
-  if (fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+  if (fstatat(AT_FDCWD, native.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
       (st.st_mode & 0222) == 0) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (unlinkat(at.dir, at.name, 0) != 0) {
+  if (unlinkat(AT_FDCWD, native.c_str(), 0) != 0) {
     int error = errno;
     setErrorFromErrno(error, native);
     if (error == EISDIR) SetLastError(ERROR_ACCESS_DENIED);
@@ -396,11 +360,8 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
   if (!beginChange()) return FALSE;
   std::string from = nativePath(existing);
   std::string to = nativePath(target);
-  At source;
-  At destination;
-  if (!place(from, source) || !place(to, destination)) return FALSE;
   struct stat st;
-  if (fstatat(destination.dir, destination.name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+  if (fstatat(AT_FDCWD, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     // Windows replaces only a file, and only when asked to; a read-only one
     // it refuses, even for an administrator.
     if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
@@ -412,7 +373,7 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
       return FALSE;
     }
   }
-  if (renameat(source.dir, source.name, destination.dir, destination.name) != 0) {
+  if (rename(from.c_str(), to.c_str()) != 0) {
     setErrorFromErrno(errno, to);
     return FALSE;
   }
@@ -502,3 +463,50 @@ BOOL GetVolumeInformationA(LPCSTR, LPSTR volumeName, DWORD volumeNameSize, LPDWO
   }
   return TRUE;
 }
+
+namespace vna::platform::posix {
+
+DWORD attributesAt(int dir, const char* name, const std::string& native) {
+  struct stat st;
+  if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (native.empty()) {
+      SetLastError(win32CodeForErrno(errno));
+    } else {
+      setErrorFromErrno(errno, native);
+    }
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISLNK(st.st_mode)) {
+    // The link's own attributes, as Windows reports a reparse point's.
+    struct stat target;
+    bool directory = fstatat(dir, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
+    return FILE_ATTRIBUTE_REPARSE_POINT | (directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+  }
+  return attributesOf(st);
+}
+
+HANDLE startListing(int fd, HANDLE owner, LPWIN32_FIND_DATAW data) {
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    int error = errno;
+    close(fd);
+    SetLastError(win32CodeForErrno(error));
+    return INVALID_HANDLE_VALUE;
+  }
+  auto* find = new FindObject();
+  find->dir = dir;
+  find->pattern = "*.*";
+  find->owner = owner;
+  registerListing(find);
+  WIN32_FIND_DATAA found;
+  if (!advance(find, &found)) {
+    DWORD code = GetLastError();
+    FindClose(find);
+    SetLastError(code == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : code);
+    return INVALID_HANDLE_VALUE;
+  }
+  widen(found, data);
+  return find;
+}
+
+}  // namespace vna::platform::posix

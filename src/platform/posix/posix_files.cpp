@@ -12,9 +12,6 @@
 #include "posix_handles.h"
 #include "posix_internal.h"
 
-using vna::platform::posix::adoptListedFile;
-using vna::platform::posix::At;
-using vna::platform::posix::resolveAt;
 using vna::platform::posix::beginChange;
 using vna::platform::posix::FileObject;
 using vna::platform::posix::HandleKind;
@@ -50,7 +47,7 @@ HANDLE fail(DWORD code) {
 
 }  // namespace
 
-HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIBUTES,
                    DWORD disposition, DWORD flags, HANDLE /*templateFile*/) {
   if ((access & ~(FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES)) == 0) access = 0;
   const bool writing = (access & GENERIC_WRITE) != 0;
@@ -63,20 +60,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     return fail(ERROR_INVALID_PARAMETER);
   }
   struct stat st;
-  if (disposition == OPEN_EXISTING && access == GENERIC_READ) {
-    // The file the walk has just listed is already open.
-    int fd = adoptListedFile(native, st);
-    if (fd >= 0) {
-      SetLastError(ERROR_SUCCESS);
-      return new FileObject(fd, false, st);
-    }
-  }
-  At at;
-  if (!resolveAt(native, at)) {
-    setErrorFromErrno(errno, native);
-    return INVALID_HANDLE_VALUE;
-  }
-  const char* name = at.name;
+  const char* name = native.c_str();
   // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused
   // below. It has no effect on regular files.
   int oflags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -85,16 +69,13 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   } else {
     oflags |= writing ? O_RDWR : O_RDONLY;
   }
-  // Below a held directory nothing is written through a link at the name,
-  // and a reparse point asked for as itself is opened as itself.
+  // A reparse point asked for as itself is opened as itself.
   const bool asItself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
-  if (asItself || (at.beneath() && (writing || disposition != OPEN_EXISTING))) {
-    oflags |= O_NOFOLLOW;
-  }
+  if (asItself) oflags |= O_NOFOLLOW;
   if (disposition == CREATE_NEW) {
     // O_EXCL also refuses a symbolic link, dangling or not, as Windows
     // refuses a reparse point that stands at the name.
-    int fd = openat(at.dir, name, oflags | O_CREAT | O_EXCL, 0666);
+    int fd = openat(AT_FDCWD, name, oflags | O_CREAT | O_EXCL, 0666);
     if (fd < 0) {
       if (errno == EEXIST) return fail(ERROR_FILE_EXISTS);
       setErrorFromErrno(errno, native);
@@ -108,7 +89,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   if (disposition == CREATE_ALWAYS) {
     // The common case, a new file, costs one call: a file this open creates
     // is a fresh regular file.
-    int fd = openat(at.dir, name, oflags | O_CREAT | O_EXCL, 0666);
+    int fd = openat(AT_FDCWD, name, oflags | O_CREAT | O_EXCL, 0666);
     if (fd >= 0) {
       st = {};
       st.st_mode = S_IFREG;
@@ -120,12 +101,12 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
       return INVALID_HANDLE_VALUE;
     }
     // Windows refuses to replace a read-only file, even for an administrator.
-    if (fstatat(at.dir, name, &st, 0) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
+    if (fstatat(AT_FDCWD, name, &st, 0) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
       return fail(ERROR_ACCESS_DENIED);
     }
     oflags |= O_CREAT;
   }
-  int fd = openat(at.dir, name, oflags, 0666);
+  int fd = openat(AT_FDCWD, name, oflags, 0666);
   if (fd < 0) {
     setErrorFromErrno(errno, native);
     return INVALID_HANDLE_VALUE;
@@ -150,13 +131,8 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
     }
     st.st_size = 0;
   }
-  auto* file = new FileObject(fd, writing, st);
-  if (directoryAllowed && S_ISDIR(st.st_mode) && (share & FILE_SHARE_DELETE) == 0) {
-    vna::platform::posix::holdDirectory(file, native, fd);
-    file->holding = true;
-  }
   SetLastError(ERROR_SUCCESS);
-  return file;
+  return new FileObject(fd, writing, st);
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
@@ -331,7 +307,6 @@ BOOL CloseHandle(HANDLE handle) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (file->holding) vna::platform::posix::releaseDirectory(file);
   int result = close(file->fd);
   int error = errno;
   delete file;

@@ -25,8 +25,6 @@ struct FileObject : HandleObject {
       : HandleObject(HandleKind::File), fd(descriptor), writable(forWriting), info(st) {}
   int fd;
   bool writable;
-  // Registered as a held directory until closed.
-  bool holding = false;
   off_t position = 0;
   // What fstat said at the open. For a file opened only for reading it
   // answers size and identity queries (the system reads a file's size as of
@@ -40,8 +38,8 @@ struct FindObject : HandleObject {
   FindObject() : HandleObject(HandleKind::Find) {}
   DIR* dir = nullptr;
   std::string pattern;
-  // The directory as opened, in native form, to recognise paths inside it.
-  std::string directory;
+  // The held directory listed (its handle), to recognise its files.
+  void* owner = nullptr;
   // The current entry when it is a regular file, already open for reading
   // (see posix_listed_files.cpp); -1 when none is held.
   int heldFd = -1;

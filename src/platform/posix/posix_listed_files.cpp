@@ -1,15 +1,17 @@
 // Regular files opened while they are listed.
 //
-// Archiving lists a directory and then opens each file it found, by the
-// same path, right away. Statting an entry to list it and opening it a
-// moment later walk the same name twice; opening it relative to the open
-// directory, and taking the listing's status from the descriptor, costs
-// about as much as the stat alone. The descriptor is handed to the next
-// CreateFileA for reading of exactly that path, or closed when the listing
-// moves on, is closed, or anything changes the file system through the seam.
+// Archiving lists a held directory and then opens each file it found, by
+// name in that directory, right away. Statting an entry to list it and
+// opening it a moment later walk the same name twice; opening it relative to
+// the open directory, and taking the listing's status from the descriptor,
+// costs about as much as the stat alone. The descriptor is handed to the
+// next open for reading of exactly that name in the same held directory, or
+// closed when the listing moves on, is closed, or anything changes the file
+// system through the seam.
 //
-// Only entries the directory reports as regular files are opened this way:
-// opening a device or FIFO can have effects, a regular file's open has none.
+// Only entries the directory reports as regular files are opened this way,
+// and never through a link: opening a device or FIFO can have effects, and
+// a link put at the name since the listing may lead anywhere.
 //
 // What another process does between the listing and the open is not seen
 // by the seam: a file it replaces (a rename over the name) is read as it was
@@ -40,16 +42,6 @@ std::vector<FindObject*>& listings() {
   return open;
 }
 
-std::string parentOf(const std::string& native, std::string& leaf) {
-  std::string::size_type slash = native.find_last_of('/');
-  if (slash == std::string::npos) {
-    leaf = native;
-    return ".";
-  }
-  leaf = native.substr(slash + 1);
-  return slash == 0 ? "/" : native.substr(0, slash);
-}
-
 }  // namespace
 
 void registerListing(FindObject* find) { listings().push_back(find); }
@@ -69,8 +61,9 @@ bool statListedEntry(FindObject* find, const struct dirent* entry, struct stat& 
   releaseHeldFile(find);
   link = false;
   int dir = dirfd(find->dir);
-  if (entry->d_type == DT_REG) {
-    int fd = openat(dir, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  // Only a held directory's listing is opened from; nothing else adopts.
+  if (entry->d_type == DT_REG && find->owner != nullptr) {
+    int fd = openat(dir, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
     if (fd >= 0) {
       if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         find->heldFd = fd;
@@ -90,14 +83,10 @@ bool statListedEntry(FindObject* find, const struct dirent* entry, struct stat& 
   return true;
 }
 
-int adoptListedFile(const std::string& native, struct stat& st) {
-  auto& open = listings();
-  if (open.empty()) return -1;
-  std::string leaf;
-  std::string parent = parentOf(native, leaf);
-  for (auto it = open.rbegin(); it != open.rend(); ++it) {
+int adoptListedFile(HANDLE directory, const char* name, struct stat& st) {
+  for (auto it = listings().rbegin(); it != listings().rend(); ++it) {
     FindObject* find = *it;
-    if (find->heldFd < 0 || find->heldName != leaf || find->directory != parent) continue;
+    if (find->heldFd < 0 || find->owner != directory || find->heldName != name) continue;
     int fd = find->heldFd;
     find->heldFd = -1;
     st = find->heldInfo;

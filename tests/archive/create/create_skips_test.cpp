@@ -31,15 +31,15 @@ TEST(CreateSkips, ItemThatChangedKindSinceItsListingIsStoredAsWhatItIs) {
   {
     WritableFileHandle file(box.path("a.vna"));
     ArchiveWriter writer(file);
-    // Stored as what each is at the fresh look, whatever the listing said.
-    EXPECT_EQ(writer.writeEntry(box.path("was_a_file"), "was_a_file", 0, ArchiveWriter::Listed::File),
+    platform::HeldDirectory root;
+    ASSERT_EQ(root.hold(box.root().text()), platform::HeldDirectory::Outcome::Held);
+    SourceWalk walk(writer, root);
+    // Stored as what each is when it is opened, whatever the listing said.
+    EXPECT_EQ(walk.store(root, "was_a_file", "was_a_file", 0, false),
               ArchiveWriter::Entry::WrittenDirectory);
-    EXPECT_EQ(writer.writeEntry(box.path("was_a_dir"), "was_a_dir", 0, ArchiveWriter::Listed::Directory),
-              ArchiveWriter::Entry::WrittenFile);
-    EXPECT_EQ(writer.writeEntry(box.path("vanished"), "vanished", 0, ArchiveWriter::Listed::File),
-              ArchiveWriter::Entry::Skipped);
-    EXPECT_EQ(writer.writeEntry(box.path("vanished"), "vanished", 0, ArchiveWriter::Listed::Directory),
-              ArchiveWriter::Entry::Skipped);
+    EXPECT_EQ(walk.store(root, "was_a_dir", "was_a_dir", 0, true), ArchiveWriter::Entry::WrittenFile);
+    EXPECT_EQ(walk.store(root, "vanished", "vanished", 0, false), ArchiveWriter::Entry::Skipped);
+    EXPECT_EQ(walk.store(root, "vanished", "vanished", 0, true), ArchiveWriter::Entry::Skipped);
     writer.finishArchive();
     file.close();
   }

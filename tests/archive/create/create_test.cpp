@@ -191,9 +191,11 @@ TEST(CreateArchive, TreeArchiveIsTheSameByteForByteWithAnyNumberOfWorkers) {
     {
       WritableFileHandle file(box.path("a.vna"));
       ArchiveWriter writer(file, workers);
-      bool skipped = false;
-      writeDirectoryTree(writer, box.path("src"), "", skipped);
-      EXPECT_FALSE(skipped);
+      platform::HeldDirectory source;
+      EXPECT_EQ(source.hold(box.path("src").text()), platform::HeldDirectory::Outcome::Held);
+      SourceWalk walk(writer, source);
+      walk.walk(source, "");
+      EXPECT_FALSE(walk.skipped());
       writer.finishArchive();
       file.close();
     }

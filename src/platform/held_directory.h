@@ -1,0 +1,99 @@
+// A directory held open, and the only road to what stands directly in it:
+// the seam's directory capability, after Go's os.Root and cap-std's Dir.
+//
+// Every operation takes one name in the directory, never a path: a name
+// that is empty, "." or "..", or holds "\" or "/", is refused with
+// ERROR_INVALID_NAME, so nothing reached through a held directory lies
+// anywhere but in it. A deeper level is reached by holding each directory
+// on the way with `holdIn`, which refuses a link (symbolic link, junction,
+// any reparse point).
+//
+// While a directory is held, another process cannot make a later operation
+// act elsewhere:
+// - Windows: the directory is open with backup semantics, listing access
+//   and no delete sharing, so Windows refuses to rename or remove it, and the
+//   path text below it that the Win32 calls are given names what was held;
+// - POSIX: each operation is an *at call on the held descriptor that does
+//   not follow a link at the name (or, where it must follow one, opens the
+//   file without effects first and asks what it is), so a directory renamed
+//   away and replaced by a link is never reached; the descriptor follows the
+//   directory, not its name.
+//
+// Results and errors are Win32's: handles are the seam's HANDLEs (read,
+// written, asked and closed with the usual calls), failures set the Win32
+// code that GetLastError returns.
+#pragma once
+
+#include <string>
+
+#include "platform_api.h"
+
+namespace vna::platform {
+
+class HeldDirectory {
+ public:
+  enum class Outcome { Held, Link, Absent };
+
+  HeldDirectory() = default;
+  ~HeldDirectory() { release(); }
+  HeldDirectory(HeldDirectory&& other) noexcept;
+  HeldDirectory& operator=(HeldDirectory&& other) noexcept;
+  HeldDirectory(const HeldDirectory&) = delete;
+  HeldDirectory& operator=(const HeldDirectory&) = delete;
+
+  // Holds the directory at `path` as the OS resolves it, links included
+  // (the user named it). Absent: nothing there, not a directory, or the OS
+  // refused.
+  Outcome hold(LPCSTR path);
+  // Holds the directory `name` of `parent`. Link when a link stands at the
+  // name (nothing is held), Absent as for `hold` or for a refused name.
+  Outcome holdIn(const HeldDirectory& parent, LPCSTR name);
+  void release();
+  bool isHeld() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // The text this directory was reached by: the held path, then "\" and
+  // each name held in. For messages and time queries; never used to find
+  // anything on POSIX.
+  const std::string& path() const { return path_; }
+  // The directory's own handle, for GetFileInformationByHandle and
+  // GetFinalPathNameByHandleA. Owned by this object.
+  HANDLE handle() const { return handle_; }
+
+  // CreateFileA on `name`, with its access, sharing, disposition and flags.
+  // A link at the name is never written through, nor created over.
+  // FILE_FLAG_OPEN_REPARSE_POINT opens a link as itself (its handle shows
+  // FILE_ATTRIBUTE_REPARSE_POINT); without it, an open for reading follows
+  // a link. Only a regular file opens with data access: a FIFO, socket or
+  // device at the name, or reached through a link, is refused
+  // (ERROR_ACCESS_DENIED) without being opened where the OS allows that.
+  HANDLE createFile(LPCSTR name, DWORD access, DWORD share, DWORD disposition,
+                    DWORD flags) const;
+  // GetFileAttributesA of the name itself: a link shows as
+  // FILE_ATTRIBUTE_REPARSE_POINT (plus FILE_ATTRIBUTE_DIRECTORY when it
+  // leads to one).
+  DWORD getAttributes(LPCSTR name) const;
+  BOOL createDirectory(LPCSTR name) const;
+  // The empty directory `name`; ERROR_DIRECTORY when it is not one.
+  BOOL removeDirectory(LPCSTR name) const;
+  // The file or link `name` (the link itself, whatever it leads to).
+  BOOL deleteFile(LPCSTR name) const;
+  // Renames the file `from` over `to` in one step: `to` is always either the
+  // old file or the whole new one, and the old file's other names (hard
+  // links) keep their content and their attributes. A directory at `to` is
+  // refused (ERROR_ACCESS_DENIED). A read-only file at `to` is replaced too
+  // (on Windows, where the move refuses one, its attributes are cleared
+  // first and put back if the move fails).
+  BOOL replaceFile(LPCSTR from, LPCSTR to) const;
+  // Lists the directory as FindFirstFileW lists "dir\*.*" ("." and ".."
+  // included); continue with FindNextFileW, end with FindClose.
+  HANDLE findFirst(LPWIN32_FIND_DATAW data) const;
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  std::string path_;
+};
+
+// Whether `name` may be given to a held directory: one component, neither
+// empty nor "." nor "..", without "\" or "/".
+bool isPlainName(LPCSTR name);
+
+}  // namespace vna::platform

@@ -1,0 +1,253 @@
+// The directory capability over a directory descriptor: every operation is
+// the *at call of that descriptor on one name, and none follows a link at
+// the name unless it only reads, and then not before it knows what the link
+// leads to. Windows keeps the same promise by refusing to rename or remove
+// a held directory; POSIX cannot refuse, so a directory renamed away keeps
+// being the one acted in and a link put in its place is never reached.
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/held_directory.h"
+#include "posix_faults.h"
+#include "posix_handles.h"
+#include "posix_internal.h"
+
+namespace vna::platform {
+
+using posix::beginChange;
+using posix::FileObject;
+using posix::HandleKind;
+using posix::HandleObject;
+using posix::injectFault;
+
+namespace {
+
+int descriptorOf(HANDLE handle) {
+  auto* object = static_cast<HandleObject*>(handle);
+  return static_cast<FileObject*>(object)->fd;
+}
+
+HANDLE fail(DWORD code) {
+  SetLastError(code);
+  return INVALID_HANDLE_VALUE;
+}
+
+BOOL failed(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+HeldDirectory::Outcome refuse(DWORD code) {
+  SetLastError(code);
+  return HeldDirectory::Outcome::Absent;
+}
+
+// Opens the regular file that the path-only descriptor `pathFd` stands for,
+// with data access, through the descriptor's /proc name: the very file that
+// was asked about, however the name or a link on the way changes meanwhile.
+int reopen(int pathFd, bool writing) {
+  char byDescriptor[64];
+  std::snprintf(byDescriptor, sizeof byDescriptor, "/proc/self/fd/%d", pathFd);
+  return open(byDescriptor, (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
+}
+
+}  // namespace
+
+HeldDirectory::Outcome HeldDirectory::hold(LPCSTR path) {
+  release();
+  if (injectFault()) return Outcome::Absent;
+  std::string native = posix::nativePath(path);
+  if (native.empty()) return refuse(ERROR_PATH_NOT_FOUND);
+  // A path-only descriptor: holding asks for no permission on the
+  // directory, and listing opens its own descriptor from it.
+  int fd = open(native.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    int error = errno;
+    if (fd >= 0) close(fd);
+    posix::setErrorFromErrno(error, native);
+    return Outcome::Absent;
+  }
+  handle_ = new FileObject(fd, false, st);
+  // Names are joined with one "\"; the root's own separator goes too.
+  path_ = path;
+  while (!path_.empty() && (path_.back() == '/' || path_.back() == '\\')) path_.pop_back();
+  return Outcome::Held;
+}
+
+HeldDirectory::Outcome HeldDirectory::holdIn(const HeldDirectory& parent, LPCSTR name) {
+  release();
+  if (injectFault()) return Outcome::Absent;
+  if (!parent.isHeld()) return refuse(ERROR_INVALID_HANDLE);
+  if (!isPlainName(name)) return refuse(ERROR_INVALID_NAME);
+  int dir = descriptorOf(parent.handle_);
+  int fd = openat(dir, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0) {
+    int error = errno;
+    // A link there fails as "not a directory" or as a loop.
+    if ((error == ENOTDIR || error == ELOOP) && fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode)) {
+      SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+      return Outcome::Link;
+    }
+    return refuse(win32CodeForErrno(error));
+  }
+  if (fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    const bool link = S_ISLNK(st.st_mode);
+    close(fd);
+    SetLastError(link ? ERROR_CANT_RESOLVE_FILENAME : ERROR_DIRECTORY);
+    return link ? Outcome::Link : Outcome::Absent;
+  }
+  handle_ = new FileObject(fd, false, st);
+  path_ = parent.path_ + "\\" + name;
+  return Outcome::Held;
+}
+
+HANDLE HeldDirectory::createFile(LPCSTR name, DWORD access, DWORD, DWORD disposition,
+                                 DWORD flags) const {
+  if ((access & ~(FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES)) == 0) access = 0;
+  const bool writing = (access & GENERIC_WRITE) != 0;
+  if ((writing || disposition != OPEN_EXISTING) ? !beginChange() : injectFault()) {
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!isHeld()) return fail(ERROR_INVALID_HANDLE);
+  if (!isPlainName(name)) return fail(ERROR_INVALID_NAME);
+  int dir = descriptorOf(handle_);
+  const bool asItself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+  struct stat st;
+  if (disposition == CREATE_NEW) {
+    // O_EXCL also refuses a symbolic link, dangling or not.
+    int fd = openat(dir, name, (writing ? O_RDWR : O_RDONLY) | O_CREAT | O_EXCL | O_NOFOLLOW |
+                                   O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) return fail(errno == EEXIST ? ERROR_FILE_EXISTS : win32CodeForErrno(errno));
+    st = {};
+    st.st_mode = S_IFREG;
+    SetLastError(ERROR_SUCCESS);
+    return new FileObject(fd, writing, st);
+  }
+  if (disposition != OPEN_EXISTING) return fail(ERROR_INVALID_PARAMETER);
+  if (access != 0 && asItself && !writing) {
+    // The common case, a listed file opened as itself: the listing may
+    // already hold it open.
+    int fd = posix::adoptListedFile(handle_, name, st);
+    if (fd < 0) {
+      // O_NONBLOCK: a FIFO put at the name since the listing must not
+      // block the open; it is refused below.
+      fd = openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+      if (fd >= 0 && fstat(fd, &st) != 0) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        fd = -1;
+      }
+    }
+    if (fd >= 0) {
+      if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        return fail(ERROR_ACCESS_DENIED);
+      }
+      SetLastError(ERROR_SUCCESS);
+      return new FileObject(fd, false, st);
+    }
+    if (errno != ELOOP) return fail(win32CodeForErrno(errno));
+    // A link: opened as itself below, as Windows opens a reparse point.
+  }
+  // Asked about without data access first, so nothing the name leads to is
+  // opened before it is known to be a regular file: opening a FIFO or a
+  // device can have effects.
+  int pathFd = openat(dir, name, O_PATH | O_CLOEXEC | (asItself || writing ? O_NOFOLLOW : 0));
+  if (pathFd < 0) return fail(win32CodeForErrno(errno));
+  if (fstat(pathFd, &st) != 0) {
+    int error = errno;
+    close(pathFd);
+    return fail(win32CodeForErrno(error));
+  }
+  const bool directoryAllowed = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0 && access == 0;
+  if (S_ISLNK(st.st_mode) || access == 0) {
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !(directoryAllowed && S_ISDIR(st.st_mode))) {
+      close(pathFd);
+      return fail(ERROR_ACCESS_DENIED);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return new FileObject(pathFd, false, st);
+  }
+  if (!S_ISREG(st.st_mode)) {
+    close(pathFd);
+    return fail(ERROR_ACCESS_DENIED);
+  }
+  int fd = reopen(pathFd, writing);
+  int error = errno;
+  close(pathFd);
+  if (fd < 0) return fail(win32CodeForErrno(error));
+  SetLastError(ERROR_SUCCESS);
+  return new FileObject(fd, writing, st);
+}
+
+DWORD HeldDirectory::getAttributes(LPCSTR name) const {
+  if (injectFault()) return INVALID_FILE_ATTRIBUTES;
+  if (!isHeld()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (!isPlainName(name)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return posix::attributesAt(descriptorOf(handle_), name, std::string());
+}
+
+BOOL HeldDirectory::createDirectory(LPCSTR name) const {
+  if (!beginChange()) return FALSE;
+  if (!isPlainName(name)) return failed(ERROR_INVALID_NAME);
+  if (mkdirat(descriptorOf(handle_), name, 0777) != 0) return failed(win32CodeForErrno(errno));
+  return TRUE;
+}
+
+BOOL HeldDirectory::removeDirectory(LPCSTR name) const {
+  if (!beginChange()) return FALSE;
+  if (!isPlainName(name)) return failed(ERROR_INVALID_NAME);
+  if (unlinkat(descriptorOf(handle_), name, AT_REMOVEDIR) != 0) {
+    SetLastError(errno == ENOTDIR ? ERROR_DIRECTORY : win32CodeForErrno(errno));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL HeldDirectory::deleteFile(LPCSTR name) const {
+  if (!beginChange()) return FALSE;
+  if (!isPlainName(name)) return failed(ERROR_INVALID_NAME);
+  if (unlinkat(descriptorOf(handle_), name, 0) != 0) {
+    SetLastError(errno == EISDIR ? ERROR_ACCESS_DENIED : win32CodeForErrno(errno));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL HeldDirectory::replaceFile(LPCSTR from, LPCSTR to) const {
+  if (!beginChange()) return FALSE;
+  if (!isPlainName(from) || !isPlainName(to)) return failed(ERROR_INVALID_NAME);
+  int dir = descriptorOf(handle_);
+  struct stat st;
+  if (fstatat(dir, to, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  // A rename replaces the name only: the old file's mode, and every other
+  // name it has, stay as they were.
+  if (renameat(dir, from, dir, to) != 0) return failed(win32CodeForErrno(errno));
+  return TRUE;
+}
+
+HANDLE HeldDirectory::findFirst(LPWIN32_FIND_DATAW data) const {
+  if (injectFault()) return INVALID_HANDLE_VALUE;
+  if (!isHeld()) return fail(ERROR_INVALID_HANDLE);
+  int fd = openat(descriptorOf(handle_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return fail(win32CodeForErrno(errno));
+  return posix::startListing(fd, handle_, data);
+}
+
+}  // namespace vna::platform
