@@ -421,6 +421,32 @@ def tree_state(root):
     return state
 
 
+def windows_cmd():
+    """(cmd.exe, Wine prefix) of the program's own kind: the prefix
+    tools/wine-run gives the program, so that both are Windows processes of
+    one Wine server, and the same loader (a 32-bit cmd lives in syswow64)."""
+    with open(PROGRAM, "rb") as fh:
+        header = fh.read(4096)
+    pe = int.from_bytes(header[60:64], "little")
+    kind = "windows64" if header[pe + 4:pe + 6] == b"\x64\x86" else "windows"
+    prefix = os.environ.get("WINEPREFIX") or os.path.join(
+        os.path.dirname(WINE_RUN), "..", "build", kind, "wineprefix")
+    cmd = os.path.join(prefix, "drive_c", "windows", "system32", "cmd.exe")
+    wow = os.path.join(prefix, "drive_c", "windows", "syswow64", "cmd.exe")
+    if kind == "windows" and os.path.exists(wow):
+        cmd = wow
+    return cmd, prefix
+
+
+def start_windows_batch(cmd, prefix, cwd, batch):
+    """Starts `batch` in `cwd` under that cmd.exe; its output goes to
+    attacker.txt there."""
+    with open(os.path.join(cwd, "attacker.txt"), "wb") as out:
+        return subprocess.Popen([WINE_RUN, "--direct", cmd, "/c", batch], cwd=cwd, stdout=out,
+                                stderr=out, stdin=subprocess.DEVNULL,
+                                env=dict(os.environ, WINEPREFIX=os.path.abspath(prefix)))
+
+
 def swap_for_a_link(parent, name, link_target, stop):
     """Until `stop`: whenever `parent/name` is a directory, rename it away
     and put a link to `link_target` in its place, then put it back."""
@@ -516,20 +542,7 @@ class ExtractionSafety(Base):
         # writes in t\\d, a "move t\\d" must fail until the run is over.
         if RUNNER != "wine":
             self.skipTest("Windows sharing rules")
-        # The prefix tools/wine-run gives the program, so that both are
-        # Windows processes of one Wine server.
-        with open(PROGRAM, "rb") as fh:
-            header = fh.read(4096)
-        pe = int.from_bytes(header[60:64], "little")
-        kind = "windows64" if header[pe + 4:pe + 6] == b"\x64\x86" else "windows"
-        prefix = os.environ.get("WINEPREFIX") or os.path.join(
-            os.path.dirname(WINE_RUN), "..", "build", kind, "wineprefix")
-        # A cmd.exe of the program's own kind, so that tools/wine-run gives
-        # it the same loader and prefix (a 32-bit one lives in syswow64).
-        cmd = os.path.join(prefix, "drive_c", "windows", "system32", "cmd.exe")
-        wow = os.path.join(prefix, "drive_c", "windows", "syswow64", "cmd.exe")
-        if kind == "windows" and os.path.exists(wow):
-            cmd = wow
+        cmd, prefix = windows_cmd()
         count = 3000
         records = [record("d\\")] + [record("d\\f%d" % i, b"%d" % i) for i in range(count)]
         records.append(record("d\\last.txt", b"last"))
@@ -542,11 +555,7 @@ class ExtractionSafety(Base):
                    b"move t\\d t\\moved >nul 2>&1\r\nif not exist t\\moved goto loop\r\n"
                    b"if not exist t\\moved\\last.txt echo early> early.txt\r\nexit /b 0\r\n")
         os.makedirs(self.p("t"))
-        with open(self.p("attacker.txt"), "wb") as out:
-            attacker = subprocess.Popen([WINE_RUN, "--direct", cmd, "/c", "attack.bat"],
-                                        cwd=self.dir, stdout=out, stderr=out,
-                                        stdin=subprocess.DEVNULL,
-                                        env=dict(os.environ, WINEPREFIX=os.path.abspath(prefix)))
+        attacker = start_windows_batch(cmd, prefix, self.dir, "attack.bat")
         try:
             for _ in range(600):
                 if os.path.exists(self.p("ready.txt")):
@@ -887,6 +896,229 @@ class CreationSkips(Base):
         self.assertSuccess(self.vna("-a", relative + "/a.txt", self.p("one.vna"), cwd="/"))
         self.assertEqual([r[0] for r in stored_records(self.p("one.vna"))], ["a.txt"])
         self.assertEqual(self.extracted(), {"a.txt": b"a"})
+
+
+class CreationHolds(Base):
+    """Windows' own rule, tested with a Windows process as the other party
+    (Wine enforces sharing among Windows processes only): a directory that
+    "-a" walks cannot be renamed until its walk is over."""
+
+    def test_windows_process_cannot_rename_a_directory_the_walk_is_in(self):
+        if RUNNER != "wine":
+            self.skipTest("Windows sharing rules")
+        cmd, prefix = windows_cmd()
+        count = 3000
+        for i in range(count):
+            self.write("src/d/f%d" % i, b"%d" % i)
+        # Made last, listed first (tmpfs lists the newest first): once the
+        # temporary archive has grown past them, the walk is in src\d, the
+        # only item of the source, with the small files still to go.
+        bigs = 6
+        for i in range(bigs):
+            self.write("src/d/big%d" % i, random.Random(i).randbytes(2 << 20))
+        # Every move tried from then on before the archive is complete is
+        # counted; the first that succeeds ends the loop.
+        self.write("attack.bat", b"@echo off\r\necho ready> ready.txt\r\n:wait\r\n"
+                   b"if exist stop.txt exit /b 0\r\nset big=\r\n"
+                   b"for %%I in (~vna*.tmp) do if %%~zI GTR 8000000 set big=1\r\n"
+                   b"if not defined big goto wait\r\n"
+                   b":loop\r\nif exist a.vna exit /b 0\r\n"
+                   b"move src\\d src\\moved >nul 2>&1\r\n"
+                   b"if exist src\\moved goto moved\r\necho try>> tries.txt\r\ngoto loop\r\n"
+                   b":moved\r\nmove src\\moved src\\d >nul 2>&1\r\nexit /b 0\r\n")
+        attacker = start_windows_batch(cmd, prefix, self.dir, "attack.bat")
+        try:
+            for _ in range(600):
+                if os.path.exists(self.p("ready.txt")):
+                    break
+                time.sleep(0.1)
+            result = self.vna("-a", "src", "a.vna")
+        finally:
+            self.write("stop.txt", b"")
+            attacker.wait(timeout=120)
+        self.assertSuccess(result)
+        tries = 0
+        if os.path.exists(self.p("tries.txt")):
+            with open(self.p("tries.txt")) as fh:
+                tries = len(fh.read().split())
+        # Unheld, the first try succeeds; a move may still land in the
+        # moment between the end of the walk and the archive's final name.
+        self.assertGreaterEqual(tries, 3, "moves were not refused while the walk was in src\\d")
+        self.assertEqual(len(stored_records(self.p("a.vna"))), 1 + count + bigs)
+
+
+# The other process of the creation race tests: it runs as another user
+# where the suite runs as root, changes the source while "-a" walks it, and
+# counts its changes in `counter` until `stop` exists.
+ATTACKER = r"""
+import os, sys
+mode, root, target, counter, stop = sys.argv[1:6]
+names = sys.argv[6:]
+done = 0
+while not os.path.exists(stop):
+    # Every listed item becomes a link, then every one comes back, so that
+    # links stand about half of the time.
+    kept = {}
+    for name in names:
+        real = os.path.join(root, name)
+        try:
+            if mode == "files":
+                with open(real, "rb") as fh:
+                    kept[name] = fh.read()
+                os.symlink(target, real + ".lnk")
+                os.rename(real + ".lnk", real)
+            else:
+                os.rename(real, real + ".moved")
+                os.symlink(target, real)
+            done += 1
+        except OSError:
+            pass
+    for name in names:
+        real = os.path.join(root, name)
+        try:
+            if mode == "files":
+                if name in kept:
+                    with open(real + ".new", "wb") as fh:
+                        fh.write(kept[name])
+                    os.rename(real + ".new", real)
+            else:
+                os.rename(real, real + ".lnk")
+                os.rename(real + ".moved", real)
+                os.unlink(real + ".lnk")
+        except OSError:
+            pass
+    with open(counter, "w") as fh:
+        fh.write(str(done))
+"""
+
+
+class CreationRaces(Base):
+    """Creation opens nothing outside its source, whatever another process
+    does to the source while the walk goes on: an item that is no longer
+    what was listed is stored with bytes from inside the source, or left out
+    and reported."""
+    ATTEMPTS = 5
+    SKIPPED = "Some files or directories could not be archived.\n"
+
+    def setUp(self):
+        super().setUp()
+        if RUNNER == "wine":
+            self.skipTest("a Linux process ignores Windows' rules; the Windows test of this "
+                          "uses a Windows process")
+        os.chmod(self.dir, 0o777)
+        # Outside the source, readable by root alone: the program runs as
+        # root where the suite does, the attacker as nobody.
+        self.secret = b"root-only bytes outside the source " * 40
+        self.write("outside/secret", self.secret)
+        os.chmod(self.p("outside/secret"), 0o600)
+        # Named as the files inside are, so that a walk through a link
+        # would find them by the names it listed.
+        for i in range(200):
+            self.write("outside/dir/f%d" % i, self.secret)
+            os.chmod(self.p("outside/dir/f%d" % i), 0o600)
+
+    def attack(self, mode, root, target, names):
+        """Runs "-a src a.vna" ATTEMPTS times while the attacker works;
+        returns the archives' records, every attempt's."""
+        command = [sys.executable, "-c", ATTACKER, mode, root, target, self.p("count"),
+                   self.p("stop")] + names
+        if os.geteuid() == 0:
+            command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + command
+        records = []
+        for attempt in range(self.ATTEMPTS):
+            for leftover in ("stop", "count", "a.vna"):
+                if os.path.exists(self.p(leftover)):
+                    os.remove(self.p(leftover))
+            attacker = subprocess.Popen(command, cwd=self.dir, stdin=subprocess.DEVNULL)
+            try:
+                while not os.path.exists(self.p("count")):
+                    time.sleep(0.01)
+                code, out, err = self.vna("-a", "src", "a.vna")
+            finally:
+                self.write("stop")
+                attacker.wait(timeout=60)
+            self.assertEqual(err, "", attempt)
+            self.assertIn((code, out), [(0, ""), (255, expected_output(self.SKIPPED))], attempt)
+            with open(self.p("count")) as fh:
+                self.assertGreater(int(fh.read() or 0), 0, "the attacker never changed anything")
+            records += stored_records(self.p("a.vna"))
+        for name, _, data in records:
+            self.assertNotIn(self.secret[:40], data, name)
+        return records
+
+    def test_listed_files_replaced_by_links_to_a_file_outside_are_never_read(self):
+        names = ["f%d" % i for i in range(600)]
+        for name in names:
+            self.write("src/" + name, b"inside " + name.encode())
+        os.chmod(self.p("src"), 0o777)
+        for name in names:
+            os.chmod(self.p("src", name), 0o666)
+        records = self.attack("files", self.p("src"), self.p("outside/secret"), names)
+        for name, _, data in records:
+            # The attacker's own files in the source are the source's too.
+            listed = name.rsplit(".", 1)[0] if name.endswith((".new", ".lnk")) else name
+            self.assertEqual(data, b"inside " + listed.encode(), name)
+
+    def test_listed_files_replaced_by_links_to_a_fifo_outside_never_open_it(self):
+        os.mkfifo(self.p("outside/fifo"), 0o600)
+        # A writer that gets past its open only if someone opens the FIFO.
+        writer = subprocess.Popen([sys.executable, "-c",
+                                   "import os, sys; os.open(sys.argv[1], os.O_WRONLY)",
+                                   self.p("outside/fifo")])
+        names = ["f%d" % i for i in range(300)]
+        for name in names:
+            self.write("src/" + name, b"inside " + name.encode())
+        os.chmod(self.p("src"), 0o777)
+        for name in names:
+            os.chmod(self.p("src", name), 0o666)
+        try:
+            self.attack("files", self.p("src"), self.p("outside/fifo"), names)
+            self.assertIsNone(writer.poll(), "the FIFO outside the source was opened")
+        finally:
+            fd = os.open(self.p("outside/fifo"), os.O_RDONLY | os.O_NONBLOCK)
+            writer.wait(timeout=60)
+            os.close(fd)
+
+    def test_directories_swapped_for_links_to_a_directory_outside_are_never_walked(self):
+        # "d" is renamed away while its files are walked; "s0".."s3" are its
+        # siblings, swapped after the listing of src.
+        dirs = ["d", "s0", "s1", "s2", "s3"]
+        for name in dirs:
+            for i in range(200 if name == "d" else 20):
+                self.write("src/%s/f%d" % (name, i), b"inside")
+        os.chmod(self.p("src"), 0o777)
+        for name in dirs:
+            os.chmod(self.p("src", name), 0o777)
+        records = self.attack("dirs", self.p("src"), self.p("outside/dir"), dirs)
+        for name, _, data in records:
+            self.assertIn(data, (b"", b"inside"), name)
+
+    def test_failed_entry_named_with_wildcards_is_removed_by_its_own_name(self):
+        # The cut lands in the last entry's data; its partial file goes, and
+        # nothing else does.
+        big = random.Random(3).randbytes(600000)
+        for name in ("*.*", "a?b", "x*"):
+            shutil.rmtree(self.p("t"), ignore_errors=True)
+            os.makedirs(self.p("t"))
+            self.write("t/keep", b"stood before")
+            whole = archive_bytes(record(name, big))
+            self.write("cut.vna", whole[:len(whole) // 2])
+            self.assertFailure(self.vna("-x", "cut.vna", "t"),
+                               "Invalidly formatted VNArchive file.\n")
+            self.assertEqual(snapshot(self.p("t")), {"keep": b"stood before"}, name)
+
+    def test_replacing_a_read_only_file_changes_no_other_name_of_it(self):
+        os.makedirs(self.p("t"))
+        self.write("outside/other", b"old")
+        os.link(self.p("outside/other"), self.p("t/f"))
+        os.chmod(self.p("outside/other"), 0o444)
+        self.write("a.vna", archive_bytes(record("f", b"new")))
+        self.assertSuccess(self.vna("-x", "a.vna", "t"))
+        with open(self.p("t/f"), "rb") as fh:
+            self.assertEqual(fh.read(), b"new")
+        with open(self.p("outside/other"), "rb") as fh:
+            self.assertEqual(fh.read(), b"old")
+        self.assertEqual(stat.S_IMODE(os.stat(self.p("outside/other")).st_mode), 0o444)
 
 
 def main():
