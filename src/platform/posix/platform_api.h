@@ -15,7 +15,10 @@
 // GetFileAttributesA, SetFileAttributesA and DeleteFileA act on a link
 // itself (FILE_ATTRIBUTE_REPARSE_POINT, plus FILE_ATTRIBUTE_DIRECTORY when
 // it leads to a directory), CREATE_NEW fails on any link, even a dangling
-// one, and opening a path follows links.
+// one, and opening a path follows links. Directories are not opened through
+// these calls: they are held through the directory capability
+// ("platform/held_directory.h"), which this seam implements over directory
+// descriptors.
 //
 // Threads and their synchronisation are the Win32 ones too (CreateThread,
 // WaitForSingleObject, critical sections, condition variables, the process's

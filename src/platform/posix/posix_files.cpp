@@ -48,7 +48,7 @@ HANDLE fail(DWORD code) {
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIBUTES,
-                   DWORD disposition, DWORD flags, HANDLE /*templateFile*/) {
+                   DWORD disposition, DWORD /*flags*/, HANDLE /*templateFile*/) {
   if ((access & ~(FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES)) == 0) access = 0;
   const bool writing = (access & GENERIC_WRITE) != 0;
   if ((writing || disposition != OPEN_EXISTING) ? !beginChange() : injectFault()) {
@@ -69,9 +69,6 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
   } else {
     oflags |= writing ? O_RDWR : O_RDONLY;
   }
-  // A reparse point asked for as itself is opened as itself.
-  const bool asItself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
-  if (asItself) oflags |= O_NOFOLLOW;
   if (disposition == CREATE_NEW) {
     // O_EXCL also refuses a symbolic link, dangling or not, as Windows
     // refuses a reparse point that stands at the name.
@@ -111,14 +108,9 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
     setErrorFromErrno(errno, native);
     return INVALID_HANDLE_VALUE;
   }
-  // As on Windows, a directory opens only with backup semantics (and then
-  // only to be asked about, here without access); a link asked for as
-  // itself opens as the link.
-  const bool directoryAllowed = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0 && access == 0;
-  if (fstat(fd, &st) != 0 ||
-      !(S_ISREG(st.st_mode) || (directoryAllowed && S_ISDIR(st.st_mode)) ||
-        (asItself && access == 0 && S_ISLNK(st.st_mode)))) {
-    // Directories, devices, FIFOs and sockets are not files to read or write.
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // Directories, devices, FIFOs and sockets are not files to read or write;
+    // directories are held through the directory capability instead.
     close(fd);
     return fail(ERROR_ACCESS_DENIED);
   }

@@ -166,9 +166,9 @@ HANDLE HeldDirectory::createFile(LPCSTR name, DWORD access, DWORD, DWORD disposi
     close(pathFd);
     return fail(win32CodeForErrno(error));
   }
-  const bool directoryAllowed = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0 && access == 0;
   if (S_ISLNK(st.st_mode) || access == 0) {
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode) && !(directoryAllowed && S_ISDIR(st.st_mode))) {
+    // Asked about, or a link opened as itself: no data is reached.
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
       close(pathFd);
       return fail(ERROR_ACCESS_DENIED);
     }
