@@ -152,6 +152,25 @@ class Base(unittest.TestCase):
         self.assertEqual(err, "")
         self.assertEqual(code, 255)
 
+    def vna_beside_windows_batch(self, batch, *args):
+        """Runs the program with `args` while `batch` (which writes
+        ready.txt when it starts and ends once stop.txt exists) runs in a
+        cmd.exe of the program's own kind; its output goes to attacker.txt."""
+        cmd, prefix = windows_cmd()
+        with open(self.p("attacker.txt"), "wb") as out:
+            attacker = subprocess.Popen([WINE_RUN, "--direct", cmd, "/c", batch], cwd=self.dir,
+                                        stdout=out, stderr=out, stdin=subprocess.DEVNULL,
+                                        env=dict(os.environ, WINEPREFIX=os.path.abspath(prefix)))
+        try:
+            for _ in range(600):
+                if os.path.exists(self.p("ready.txt")):
+                    break
+                time.sleep(0.1)
+            return self.vna(*args)
+        finally:
+            self.write("stop.txt", b"")
+            attacker.wait(timeout=120)
+
     def write(self, rel, data=b""):
         path = self.p(rel)
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -438,15 +457,6 @@ def windows_cmd():
     return cmd, prefix
 
 
-def start_windows_batch(cmd, prefix, cwd, batch):
-    """Starts `batch` in `cwd` under that cmd.exe; its output goes to
-    attacker.txt there."""
-    with open(os.path.join(cwd, "attacker.txt"), "wb") as out:
-        return subprocess.Popen([WINE_RUN, "--direct", cmd, "/c", batch], cwd=cwd, stdout=out,
-                                stderr=out, stdin=subprocess.DEVNULL,
-                                env=dict(os.environ, WINEPREFIX=os.path.abspath(prefix)))
-
-
 def swap_for_a_link(parent, name, link_target, stop):
     """Until `stop`: whenever `parent/name` is a directory, rename it away
     and put a link to `link_target` in its place, then put it back."""
@@ -542,7 +552,6 @@ class ExtractionSafety(Base):
         # writes in t\\d, a "move t\\d" must fail until the run is over.
         if RUNNER != "wine":
             self.skipTest("Windows sharing rules")
-        cmd, prefix = windows_cmd()
         count = 3000
         records = [record("d\\")] + [record("d\\f%d" % i, b"%d" % i) for i in range(count)]
         records.append(record("d\\last.txt", b"last"))
@@ -555,16 +564,7 @@ class ExtractionSafety(Base):
                    b"move t\\d t\\moved >nul 2>&1\r\nif not exist t\\moved goto loop\r\n"
                    b"if not exist t\\moved\\last.txt echo early> early.txt\r\nexit /b 0\r\n")
         os.makedirs(self.p("t"))
-        attacker = start_windows_batch(cmd, prefix, self.dir, "attack.bat")
-        try:
-            for _ in range(600):
-                if os.path.exists(self.p("ready.txt")):
-                    break
-                time.sleep(0.1)
-            result = self.vna("-x", "a.vna", "t")
-        finally:
-            self.write("stop.txt", b"")
-            attacker.wait(timeout=120)
+        result = self.vna_beside_windows_batch("attack.bat", "-x", "a.vna", "t")
         self.assertTrue(os.path.exists(self.p("tries.txt")),
                         "the attacker never tried while the run wrote in t\\d")
         self.assertFalse(os.path.exists(self.p("early.txt")), "t\\d was moved during the run")
@@ -906,7 +906,6 @@ class CreationHolds(Base):
     def test_windows_process_cannot_rename_a_directory_the_walk_is_in(self):
         if RUNNER != "wine":
             self.skipTest("Windows sharing rules")
-        cmd, prefix = windows_cmd()
         count = 3000
         for i in range(count):
             self.write("src/d/f%d" % i, b"%d" % i)
@@ -926,16 +925,7 @@ class CreationHolds(Base):
                    b"move src\\d src\\moved >nul 2>&1\r\n"
                    b"if exist src\\moved goto moved\r\necho try>> tries.txt\r\ngoto loop\r\n"
                    b":moved\r\nmove src\\moved src\\d >nul 2>&1\r\nexit /b 0\r\n")
-        attacker = start_windows_batch(cmd, prefix, self.dir, "attack.bat")
-        try:
-            for _ in range(600):
-                if os.path.exists(self.p("ready.txt")):
-                    break
-                time.sleep(0.1)
-            result = self.vna("-a", "src", "a.vna")
-        finally:
-            self.write("stop.txt", b"")
-            attacker.wait(timeout=120)
+        result = self.vna_beside_windows_batch("attack.bat", "-a", "src", "a.vna")
         self.assertSuccess(result)
         tries = 0
         if os.path.exists(self.p("tries.txt")):
@@ -1046,13 +1036,17 @@ class CreationRaces(Base):
             self.assertNotIn(self.secret[:40], data, name)
         return records
 
-    def test_listed_files_replaced_by_links_to_a_file_outside_are_never_read(self):
-        names = ["f%d" % i for i in range(600)]
+    def source_files(self, count):
+        """src/f0... each holding "inside" and its name, open to the attacker."""
+        names = ["f%d" % i for i in range(count)]
         for name in names:
             self.write("src/" + name, b"inside " + name.encode())
-        os.chmod(self.p("src"), 0o777)
-        for name in names:
             os.chmod(self.p("src", name), 0o666)
+        os.chmod(self.p("src"), 0o777)
+        return names
+
+    def test_listed_files_replaced_by_links_to_a_file_outside_are_never_read(self):
+        names = self.source_files(600)
         records = self.attack("files", self.p("src"), self.p("outside/secret"), names)
         for name, _, data in records:
             # The attacker's own files in the source are the source's too.
@@ -1065,12 +1059,7 @@ class CreationRaces(Base):
         writer = subprocess.Popen([sys.executable, "-c",
                                    "import os, sys; os.open(sys.argv[1], os.O_WRONLY)",
                                    self.p("outside/fifo")])
-        names = ["f%d" % i for i in range(300)]
-        for name in names:
-            self.write("src/" + name, b"inside " + name.encode())
-        os.chmod(self.p("src"), 0o777)
-        for name in names:
-            os.chmod(self.p("src", name), 0o666)
+        names = self.source_files(300)
         try:
             self.attack("files", self.p("src"), self.p("outside/fifo"), names)
             self.assertIsNone(writer.poll(), "the FIFO outside the source was opened")
