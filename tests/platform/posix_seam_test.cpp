@@ -9,7 +9,6 @@
 #include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/held_directory.h"
@@ -241,41 +240,6 @@ TEST(PosixSeam, ReplacingAReadOnlyFileLeavesItsOtherNamesAlone) {
   ASSERT_EQ(stat(native(box.path("elsewhere")).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0444u);
   chmod(native(box.path("elsewhere")).c_str(), 0644);
-}
-
-// A FIFO reached through a link is refused without being opened: a writer
-// waiting for a reader stays waiting.
-TEST(PosixSeam, FifoBehindALinkIsNeverOpened) {
-  Sandbox box;
-  makeDirectory(box.path("d"));
-  std::string fifo = native(box.path("fifo"));
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  ASSERT_EQ(symlink(fifo.c_str(), native(box.path("d\\link")).c_str()), 0);
-  pid_t writer = fork();
-  ASSERT_GE(writer, 0);
-  if (writer == 0) {
-    alarm(20);
-    int fd = open(fifo.c_str(), O_WRONLY);  // returns only once someone reads
-    _exit(fd >= 0 ? 0 : 1);
-  }
-  vna::platform::HeldDirectory held;
-  ASSERT_EQ(held.hold(box.path("d").text()), vna::platform::HeldDirectory::Outcome::Held);
-  for (DWORD flags : {DWORD{FILE_ATTRIBUTE_NORMAL}, DWORD{FILE_FLAG_OPEN_REPARSE_POINT}}) {
-    HANDLE file = held.createFile("link", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, flags);
-    if (flags == FILE_ATTRIBUTE_NORMAL) {
-      EXPECT_EQ(file, INVALID_HANDLE_VALUE);
-      EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    }
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  }
-  usleep(200000);
-  int status = 0;
-  EXPECT_EQ(waitpid(writer, &status, WNOHANG), 0) << "the writer was released: the FIFO was opened";
-  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-  waitpid(writer, &status, 0);
-  if (reader >= 0) close(reader);
-  unlink(native(box.path("d\\link")).c_str());
-  unlink(fifo.c_str());
 }
 
 TEST(PosixSeam, SymbolicLinksActLikeReparsePoints) {
