@@ -184,6 +184,7 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
     // entry on, entries keep their whole relative path.
     Stringy base = entryBaseName(name);
     EntryTarget entry;
+    entry.directory = base.empty();
     if (base.empty()) {
       if (size != 0) throw FormatError();
       Stringy relative = sanitizeEntryPath(name);

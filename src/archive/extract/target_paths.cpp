@@ -53,8 +53,17 @@ TargetDirectory::Parent TargetDirectory::holdParentOf(EntryTarget& entry) {
   }
   // The leaf is the last component, trailing separators aside (a directory
   // entry's name ends with one); the parent is everything before it.
+  // A directory's name may end in "." components ("a\.\"), which name the
+  // directory before them; for a file, "." is no name to create.
   std::size_t leafEnd = text.size();
-  while (leafEnd > base && isSeparator(text[leafEnd - 1])) --leafEnd;
+  for (;;) {
+    while (leafEnd > base && isSeparator(text[leafEnd - 1])) --leafEnd;
+    if (!entry.directory || leafEnd - base < 2 || text[leafEnd - 1] != '.' ||
+        !isSeparator(text[leafEnd - 2])) {
+      break;
+    }
+    --leafEnd;
+  }
   std::size_t parentEnd = leafEnd;
   while (parentEnd > base && !isSeparator(text[parentEnd - 1])) --parentEnd;
   entry.leaf.assign(text, parentEnd, leafEnd - parentEnd);

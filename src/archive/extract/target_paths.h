@@ -12,10 +12,11 @@
 
 namespace vna {
 
-// One entry's place: its path below the target and, once its parent is
-// held, its name in that parent.
+// One entry's place: its path below the target, whether the entry is a
+// directory and, once its parent is held, its name in that parent.
 struct EntryTarget {
   FilePath path;
+  bool directory = false;
   std::string leaf;
 };
 

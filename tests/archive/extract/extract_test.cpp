@@ -201,6 +201,18 @@ TEST(ExtractArchive, EmptyEntryTruncatesAnExistingFile) {
   EXPECT_EQ(test::readFile(box.path("out\\d\\keep")), "k") << "an existing directory is left alone";
 }
 
+TEST(ExtractArchive, DotComponentsNameTheDirectoryBeforeThem) {
+  // A directory named with a trailing "." is the directory before it; a file
+  // named so has no name to take and fails alone.
+  Sandbox box;
+  test::writeArchive(box.path("a.vna"), record("a\\", "") + record("a\\.\\", "") +
+                                            record("a\\.\\b\\", "") + record("a\\b\\.\\f", "f") +
+                                            record("a\\.", "dot") + test::kEndRecord);
+  EXPECT_EQ(extract(box), "Some files could not be extracted.\n");
+  EXPECT_EQ(test::snapshot(box.path("out")),
+            (std::map<std::string, std::string>{{"a/", ""}, {"a/b/", ""}, {"a/b/f", "f"}}));
+}
+
 TEST(ExtractArchive, DirectoryEntryWhereAFileStandsEndsTheRun) {
   Sandbox box;
   test::makeDirectory(box.path("out"));
