@@ -26,7 +26,8 @@ void createArchive(const FilePath& source, const FilePath& archive);
 // meanwhile, nothing outside the source is opened or read.
 class SourceWalk {
  public:
-  // `root` is the source directory, held (the writer is told nothing yet).
+  // Walks below `root`, the held source directory, into `writer`; a link is
+  // stored only when its file lies below `root`.
   SourceWalk(ArchiveWriter& writer, const platform::HeldDirectory& root);
 
   // Writes entries for everything in `directory`, depth-first, each
