@@ -1015,11 +1015,12 @@ class CreationRaces(Base):
         self.secret = b"root-only bytes outside the source " * 40
         self.write("outside/secret", self.secret)
         os.chmod(self.p("outside/secret"), 0o600)
-        # Named as the files inside are, so that a walk through a link
-        # would find them by the names it listed.
-        for i in range(200):
-            self.write("outside/dir/f%d" % i, self.secret)
-            os.chmod(self.p("outside/dir/f%d" % i), 0o600)
+        # Named as the items inside are, so that a walk through a link would
+        # find them by the names it listed.
+        for rel in ["f%d" % i for i in range(200)] + ["sub%d/f%d" % (j, i) for j in range(10)
+                                                      for i in range(10)]:
+            self.write("outside/dir/" + rel, self.secret)
+            os.chmod(self.p("outside/dir", rel), 0o600)
 
     def attack(self, mode, root, target, names):
         """Runs "-a src a.vna" ATTEMPTS times while the attacker works;
@@ -1083,12 +1084,16 @@ class CreationRaces(Base):
             os.close(fd)
 
     def test_directories_swapped_for_links_to_a_directory_outside_are_never_walked(self):
-        # "d" is renamed away while its files are walked; "s0".."s3" are its
-        # siblings, swapped after the listing of src.
+        # "d" is renamed away while it is walked, its subdirectories still to
+        # come; "s0".."s3" are its siblings, swapped after the listing of src.
         dirs = ["d", "s0", "s1", "s2", "s3"]
         for name in dirs:
             for i in range(200 if name == "d" else 20):
                 self.write("src/%s/f%d" % (name, i), b"inside")
+        # Reached again below d while d is walked.
+        for j in range(10):
+            for i in range(10):
+                self.write("src/d/sub%d/f%d" % (j, i), b"inside")
         os.chmod(self.p("src"), 0o777)
         for name in dirs:
             os.chmod(self.p("src", name), 0o777)
