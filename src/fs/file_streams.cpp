@@ -45,6 +45,10 @@ void FileHandle::close() {
   if (!CloseHandle(held)) mapOpenError(GetLastError());
 }
 
+void FileHandle::flush() {
+  if (!FlushFileBuffers(handle_)) mapWriteError(GetLastError());
+}
+
 uint32_t FileHandle::size() const {
   DWORD size = GetFileSize(handle_, nullptr);
   if (size == INVALID_FILE_SIZE) mapOpenError(GetLastError());
@@ -158,13 +162,21 @@ void WritableFileHandle::open(const FilePath& path) {
   if (handle_ == INVALID_HANDLE_VALUE) mapCreateError(GetLastError());
 }
 
+namespace {
+
+void temporaryName(char* out, std::size_t size, unsigned n) {
+  std::snprintf(out, size, "~vna%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()), n);
+}
+
+}  // namespace
+
 FilePath WritableFileHandle::createTemporaryBeside(const FilePath& path, unsigned& next) {
   std::string directory(path.text());
   std::string::size_type separator = directory.find_last_of("\\/");
   directory.resize(separator == std::string::npos ? 0 : separator + 1);
   for (int attempt = 0; attempt < 1000; ++attempt) {
     char name[32];
-    std::snprintf(name, sizeof name, "~vna%u.tmp", next++);
+    temporaryName(name, sizeof name, next++);
     FilePath candidate((directory + name).c_str());
     if (createNew(candidate)) return candidate;
   }
@@ -175,7 +187,7 @@ std::string WritableFileHandle::createTemporaryIn(const platform::HeldDirectory&
                                                   unsigned& next) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
     char name[32];
-    std::snprintf(name, sizeof name, "~vna%u.tmp", next++);
+    temporaryName(name, sizeof name, next++);
     if (createNew(directory, name)) return name;
   }
   throw FileIOError(0);

@@ -43,6 +43,9 @@ class FileHandle {
   DWORD openIn(const platform::HeldDirectory& directory, const char* name, bool asItself);
   // Does nothing without a handle; always ends without one; reports failure.
   void close();
+  // Makes what was written durable before the handle is closed; the write
+  // table on failure.
+  void flush();
   // Low 32 bits of the size.
   uint32_t size() const;
   // The whole 64-bit size.
@@ -79,8 +82,9 @@ class WritableFileHandle : public FileHandle {
   // Opens an existing file for reading and writing.
   void open(const FilePath& path) override;
   // Creates a new file beside `path` (in its directory) under a name no
-  // other file has, counting `next` up until one is free; returns that
-  // name. Another run working in the same directory picks the next one.
+  // other file has (~vna<process id>-<n>.tmp, counting `next` up until one
+  // is free); returns that name. The process id keeps the names of runs
+  // apart, so a killed run's leftovers never make a later run fail.
   FilePath createTemporaryBeside(const FilePath& path, unsigned& next);
   // The same in `directory`; returns the name.
   std::string createTemporaryIn(const platform::HeldDirectory& directory, unsigned& next);

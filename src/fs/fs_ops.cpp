@@ -78,7 +78,7 @@ void replaceFile(const platform::HeldDirectory& directory, const char* from, con
 }
 
 void moveReplacing(const FilePath& from, const FilePath& to) {
-  if (!MoveFileExA(from.text(), to.text(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExA(from.text(), to.text(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     raiseFileSystemError(GetLastError());
   }
 }

@@ -33,7 +33,8 @@ bool ensureRealDirectory(const platform::HeldDirectory& directory, const char* n
 void replaceFile(const platform::HeldDirectory& directory, const char* from, const char* to);
 // Renames the file `from` to `to` in one step, replacing a file or link
 // standing at `to` unless it is read-only (refused, as creating over it
-// would be). The FileIOError family on failure; `from` then still exists.
+// would be), and returns once the rename is durable. The FileIOError family
+// on failure; `from` then still exists.
 void moveReplacing(const FilePath& from, const FilePath& to);
 // Deletes a file or link (clearing read-only first) or an empty directory,
 // classified by the name itself ("*.*" is that name, not a pattern; a link

@@ -81,8 +81,15 @@ class HeldDirectory {
   // links) keep their content and their attributes. A directory at `to` is
   // refused (ERROR_ACCESS_DENIED). A read-only file at `to` is replaced too
   // (on Windows, where the move refuses one, its attributes are cleared
-  // first and put back if the move fails).
+  // first and put back if the move fails). On Windows `from` is flushed and
+  // the move is written through; on POSIX `flushWritten` before and after
+  // the moves makes them durable.
   BOOL replaceFile(LPCSTR from, LPCSTR to) const;
+  // Makes durable what this process wrote and renamed on the directory's
+  // file system, in one batch where the OS has one (POSIX: syncfs). On
+  // Windows there is no such batch: `replaceFile` flushes the file and the
+  // move itself, and files created in place are not flushed one by one.
+  BOOL flushWritten() const;
   // Lists the directory as FindFirstFileW lists "dir\*.*" ("." and ".."
   // included); continue with FindNextFileW, end with FindClose.
   HANDLE findFirst(LPWIN32_FIND_DATAW data) const;

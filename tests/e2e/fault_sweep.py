@@ -140,6 +140,42 @@ class Sweep:
                         self.problem("%s: %s left behind in part or foreign" % (where, name))
 
 
+def durability_order(faulty, work):
+    """The order of the calls that make a run durable, as the fault build
+    traces them: every file is flushed before it takes an earlier file's
+    name, and the last call before a successful exit is a flush."""
+    problems = []
+    trace = os.path.join(work, "trace.txt")
+
+    def traced(args):
+        result = run(faulty, args, work, {"VNA_FAULT_TRACE": trace})
+        require(result[0] == 0, "the traced run failed: %r" % (result,))
+        with open(trace) as fh:
+            return [line.split(" ", 1)[0] for line in fh.read().splitlines()]
+
+    with open(os.path.join(work, "earlier.vna"), "wb") as fh:
+        fh.write(b"an earlier archive")
+    calls = traced(["-a", "src", "earlier.vna"])
+    if calls != ["FlushFileBuffers", "MoveFileExA", "fsync"]:
+        problems.append("-a over an earlier file: %r" % calls)
+    target = os.path.join(work, "durable")
+    shutil.rmtree(target, ignore_errors=True)
+    calls = traced(["-x", "earlier.vna", target])
+    if calls != ["syncfs"]:
+        problems.append("-x of new files: %r" % calls)
+    # Now every file stands: each is replaced.
+    calls = traced(["-x", "earlier.vna", target])
+    moves = [i for i, c in enumerate(calls) if c == "replaceFile"]
+    if not moves or calls[0] != "syncfs" or calls[-1] != "syncfs" or \
+            calls.count("syncfs") != 2 or moves[0] < calls.index("syncfs"):
+        problems.append("-x replacing files: %r" % calls)
+    shutil.rmtree(target, ignore_errors=True)
+    os.remove(os.path.join(work, "earlier.vna"))
+    os.remove(trace)
+    print("durability order: -a and -x checked")
+    return problems
+
+
 def make_source(work):
     src = os.path.join(work, "src")
     os.makedirs(os.path.join(src, "sub", "deeper"))
@@ -201,7 +237,8 @@ def main():
         source_tree = make_source(work)
         sweep.sweep_create(source_tree)
         sweep.sweep_extract(source_tree)
-        problems = sweep.problems + full_disk(sweep.normal, work)
+        problems = sweep.problems + durability_order(sweep.faulty, work) + \
+            full_disk(sweep.normal, work)
         for code in CODES:
             print("code %d: %d runs" % (code, sweep.runs[code]))
         print("total: %d runs" % sum(sweep.runs.values()))

@@ -704,6 +704,23 @@ class ExtractionSafety(Base):
             data = fh.read()
         self.assertIn(data, (b"1" * 3000000, b"2" * 3000000))
 
+    def test_stale_temporary_names_never_make_a_run_fail(self):
+        # A thousand leftovers of killed runs beside the archive and in the
+        # target: the run's own names differ from theirs.
+        self.write("src/a.txt", b"new a")
+        self.write("t/a.txt", b"old a")
+        for i in range(1000):
+            self.write("~vna%d.tmp" % i, b"stale")
+            self.write("t/~vna%d.tmp" % i, b"stale")
+        self.write("a.vna", b"an earlier archive")
+        before = snapshot(self.dir)
+        self.assertSuccess(self.vna("-a", "src", "a.vna"))
+        self.assertSuccess(self.vna("-x", "a.vna", "t"))
+        after = snapshot(self.dir)
+        self.assertNotEqual(after.pop("a.vna"), before.pop("a.vna"))
+        before["t/a.txt"] = b"new a"
+        self.assertEqual(after, before, "only the archive and t/a.txt changed")
+
     def test_root_as_target_and_current_directory(self):
         if RUNNER == "wine":
             self.skipTest("a POSIX root")

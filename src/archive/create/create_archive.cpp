@@ -239,6 +239,9 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
     }
     writer.finishArchive();
   }
+  // Durable before it takes the earlier file's name: after a power cut the
+  // name holds the earlier file or the whole new one, never an empty one.
+  file.flush();
   file.close();
   moveReplacing(temporary.path, archive);
   temporary.path = FilePath();

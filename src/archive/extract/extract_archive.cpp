@@ -45,9 +45,17 @@ class FilePlacer {
     archiveKnown_ = archive.identity(archive_);
   }
 
-  // Once the archive is verified: the replacements of files that stood
-  // before the run take their places. Returns how many could not.
-  unsigned commit() { return journal_.commit(); }
+  // Once the archive is verified: everything written is made durable, then
+  // the replacements of files that stood before the run take their places,
+  // durable too before the run reports success. Returns how many could not.
+  // A failed flush before the moves leaves every earlier file as it was.
+  unsigned commit() {
+    destination_.flushWritten();
+    const bool replacing = journal_.hasReplacements();
+    unsigned failures = journal_.commit();
+    if (replacing) destination_.flushWritten();
+    return failures;
+  }
 
   // Writes one file entry's data; on any failure whatever stood at the
   // target before stays, the rest of the entry's data is read past and

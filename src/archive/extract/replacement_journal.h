@@ -9,8 +9,9 @@
 // other way removes every waiting file and leaves each old one as it was.
 //
 // A run killed before `commit` leaves the old files untouched, the waiting
-// ones beside them (~vna<n>.tmp) and the journal (~vna<n>.tmp in the target
-// directory) that lists each waiting file with the name it was to take.
+// ones beside them (~vna<pid>-<n>.tmp) and the journal (~vna<pid>-<n>.tmp in
+// the target directory) that lists each waiting file with the name it was to
+// take.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +36,7 @@ class ReplacementJournal {
   // is to take the place of `target`. The journal file is made in the target
   // directory at the first call. Errors of the journal file.
   void add(const EntryTarget& target, const std::string& waiting);
+  bool hasReplacements() const { return pending_; }
   // Makes every move, in the order they were added, each below directories
   // held again at that moment; returns how many could not be made (their
   // waiting files are removed).

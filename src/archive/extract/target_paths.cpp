@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "archive/names/entry_names.h"
+#include "fs/error_tables.h"
 #include "fs/fs_ops.h"
 #include "platform_api.h"
 
@@ -96,6 +97,12 @@ TargetDirectory::Parent TargetDirectory::holdParentOf(EntryTarget& entry) {
     at = end;
   }
   return Parent::Held;
+}
+
+void TargetDirectory::flushWritten() const {
+  if (!held_.empty() && !held_.front().directory.flushWritten()) {
+    raiseFileSystemError(GetLastError());
+  }
 }
 
 bool TargetDirectory::writtenInThisRun(const FileIdentity& file) const {

@@ -43,6 +43,10 @@ class TargetDirectory {
   Parent holdParentOf(EntryTarget& entry);
   // The innermost directory the last `holdParentOf` held.
   const platform::HeldDirectory& parent() const { return held_.back().directory; }
+  // Makes durable everything the run wrote and moved below the target (see
+  // HeldDirectory::flushWritten); the FileIOError family on failure. Nothing
+  // to do where nothing was held.
+  void flushWritten() const;
   // The target directory itself, held by the first `holdParentOf`.
   const platform::HeldDirectory& target() const { return held_.front().directory; }
 

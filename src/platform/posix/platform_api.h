@@ -91,6 +91,7 @@ constexpr DWORD FILE_TYPE_PIPE = 3;
 constexpr DWORD FILE_NAME_NORMALIZED = 0;
 constexpr DWORD VOLUME_NAME_DOS = 0;
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
 constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
@@ -236,6 +237,8 @@ DWORD GetFileType(HANDLE file);
 // including the zero; 0 on failure.
 DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD flags);
 BOOL CloseHandle(HANDLE object);
+// Makes the open file's data and size durable (fsync).
+BOOL FlushFileBuffers(HANDLE file);
 
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
@@ -261,6 +264,8 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 BOOL RemoveDirectoryA(LPCSTR path);
 BOOL DeleteFileA(LPCSTR path);
+// MOVEFILE_WRITE_THROUGH returns only once the rename is durable: the
+// directory that holds the new name is flushed too.
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart);
@@ -272,6 +277,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, size_t stackSize,
                     LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, LPDWORD id);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 HANDLE GetCurrentProcess();
+DWORD GetCurrentProcessId();
 BOOL GetProcessAffinityMask(HANDLE process, PDWORD_PTR processMask, PDWORD_PTR systemMask);
 
 struct CRITICAL_SECTION {

@@ -373,10 +373,24 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
       return FALSE;
     }
   }
+  vna::platform::posix::traceCall("MoveFileExA", to.c_str());
   if (rename(from.c_str(), to.c_str()) != 0) {
     setErrorFromErrno(errno, to);
     return FALSE;
   }
+  if ((flags & MOVEFILE_WRITE_THROUGH) == 0) return TRUE;
+  // The rename is durable once the directory holding the new name is.
+  std::string::size_type slash = to.find_last_of('/');
+  std::string parent = slash == std::string::npos ? "." : (slash == 0 ? "/" : to.substr(0, slash));
+  int dir = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  vna::platform::posix::traceCall("fsync", parent.c_str());
+  if (dir < 0 || fsync(dir) != 0) {
+    int error = errno;
+    if (dir >= 0) close(dir);
+    SetLastError(vna::platform::win32CodeForErrno(error));
+    return FALSE;
+  }
+  close(dir);
   return TRUE;
 }
 

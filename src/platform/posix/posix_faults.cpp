@@ -15,12 +15,14 @@ struct FaultPlan {
   unsigned long failAt = 0;
   DWORD code = 0;
   const char* report = nullptr;
+  FILE* trace = nullptr;
   unsigned long calls = 0;
 
   FaultPlan() {
     if (const char* at = std::getenv("VNA_FAULT_AT")) failAt = std::strtoul(at, nullptr, 10);
     if (const char* code_ = std::getenv("VNA_FAULT_CODE")) code = std::strtoul(code_, nullptr, 10);
     report = std::getenv("VNA_FAULT_REPORT");
+    if (const char* path = std::getenv("VNA_FAULT_TRACE")) trace = std::fopen(path, "w");
   }
   ~FaultPlan() {
     if (report == nullptr) return;
@@ -37,6 +39,13 @@ FaultPlan& plan() {
 }
 
 }  // namespace
+
+void traceCall(const char* call, const char* name) {
+  FaultPlan& p = plan();
+  if (p.trace == nullptr) return;
+  std::fprintf(p.trace, "%s %s\n", call, name != nullptr ? name : "");
+  std::fflush(p.trace);
+}
 
 bool injectFault() {
   FaultPlan& p = plan();

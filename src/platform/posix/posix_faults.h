@@ -6,11 +6,16 @@
 
 namespace vna::platform::posix {
 
+// With VNA_FAULT_TRACE naming a file, the calls that make data durable or
+// move a file into place are written there in order, one a line (the call,
+// then its name argument), so that tests can check their order.
 #ifdef VNA_FAULT_INJECTION
 // Counts this call; true (with the error set) when it is the one to fail.
 bool injectFault();
+void traceCall(const char* call, const char* name);
 #else
 constexpr bool injectFault() { return false; }
+inline void traceCall(const char*, const char*) {}
 #endif
 
 }  // namespace vna::platform::posix

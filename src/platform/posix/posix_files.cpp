@@ -292,6 +292,21 @@ DWORD GetFinalPathNameByHandleA(HANDLE handle, LPSTR buffer, DWORD size, DWORD) 
   return static_cast<DWORD>(length);
 }
 
+BOOL FlushFileBuffers(HANDLE handle) {
+  if (injectFault()) return FALSE;
+  FileObject* file = fileObject(handle);
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  vna::platform::posix::traceCall("FlushFileBuffers", "");
+  if (fsync(file->fd) != 0) {
+    SetLastError(vna::platform::win32CodeForErrno(errno));
+    return FALSE;
+  }
+  return TRUE;
+}
+
 BOOL CloseHandle(HANDLE handle) {
   if (vna::platform::posix::closeThreadHandle(handle)) return TRUE;
   FileObject* file = fileObject(handle);

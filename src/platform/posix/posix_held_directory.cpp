@@ -238,7 +238,25 @@ BOOL HeldDirectory::replaceFile(LPCSTR from, LPCSTR to) const {
   }
   // A rename replaces the name only: the old file's mode, and every other
   // name it has, stay as they were.
+  posix::traceCall("replaceFile", to);
   if (renameat(dir, from, dir, to) != 0) return failed(win32CodeForErrno(errno));
+  return TRUE;
+}
+
+BOOL HeldDirectory::flushWritten() const {
+  if (injectFault()) return FALSE;
+  if (!isHeld()) return failed(ERROR_INVALID_HANDLE);
+  // One syncfs costs about what the file system's next journal commit
+  // costs; an fsync per file costs that per file.
+  // A path-only descriptor is refused by syncfs; one opened for reading is not.
+  int fd = openat(descriptorOf(handle_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  posix::traceCall("syncfs", "");
+  if (fd < 0 || syncfs(fd) != 0) {
+    int error = errno;
+    if (fd >= 0) close(fd);
+    return failed(win32CodeForErrno(error));
+  }
+  close(fd);
   return TRUE;
 }
 

@@ -3,6 +3,7 @@
 // calls, which stay on the main thread in a fixed order, while the number
 // of threads depends on the machine.
 #include <sched.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -86,6 +87,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 HANDLE GetCurrentProcess() { return &currentProcess; }
+
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
 
 BOOL GetProcessAffinityMask(HANDLE process, PDWORD_PTR processMask, PDWORD_PTR systemMask) {
   if (process != &currentProcess) {

@@ -164,8 +164,19 @@ BOOL HeldDirectory::replaceFile(LPCSTR from, LPCSTR to) const {
   std::string source = below(*this, from);
   std::string target = below(*this, to);
   if (source.empty() || target.empty()) return FALSE;
-  if (MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return TRUE;
+  // Windows has no flush of a whole file system that a process may ask for:
+  // the new content is made durable here, before it takes the old one's
+  // place, and the move is written through.
+  HANDLE waiting = CreateFileA(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (waiting == INVALID_HANDLE_VALUE) return FALSE;
+  const BOOL flushed = FlushFileBuffers(waiting);
   DWORD code = GetLastError();
+  CloseHandle(waiting);
+  if (!flushed) return failed(code);
+  const DWORD move = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  if (MoveFileExA(source.c_str(), target.c_str(), move)) return TRUE;
+  code = GetLastError();
   // Windows will not replace a read-only file; hidden and system ones are
   // refused by some of its file systems. Such a file is replaced all the
   // same, as a create over it would be after clearing them.
@@ -177,10 +188,16 @@ BOOL HeldDirectory::replaceFile(LPCSTR from, LPCSTR to) const {
     return failed(code);
   }
   if (!SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL)) return failed(code);
-  if (MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return TRUE;
+  if (MoveFileExA(source.c_str(), target.c_str(), move)) return TRUE;
   code = GetLastError();
   SetFileAttributesA(target.c_str(), attributes);
   return failed(code);
+}
+
+BOOL HeldDirectory::flushWritten() const {
+  // Each replacement flushed itself; files created in place are not
+  // flushed one by one (see the header).
+  return isHeld() ? TRUE : failed(ERROR_INVALID_HANDLE);
 }
 
 HANDLE HeldDirectory::findFirst(LPWIN32_FIND_DATAW data) const {
