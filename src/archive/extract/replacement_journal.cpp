@@ -104,9 +104,7 @@ unsigned ReplacementJournal::commit() {
   replay([&](const FilePath& target, const FilePath& waiting) {
     EntryTarget entry;
     entry.path = target;
-    const std::string& from = waiting.text();
-    std::size_t separator = from.find_last_of("\\/");
-    std::string waitingName = from.substr(separator == std::string::npos ? 0 : separator + 1);
+    std::string waitingName = waiting.fileName();
     bool moved = false;
     bool held = false;
     try {

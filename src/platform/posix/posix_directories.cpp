@@ -2,7 +2,6 @@
 // services over POSIX.
 #include <cerrno>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -299,10 +298,10 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
   } else if ((mode & 0222) == 0) {
     mode |= S_IWUSR;
   }
-  char byDescriptor[64];
-  std::snprintf(byDescriptor, sizeof byDescriptor, "/proc/self/fd/%d", fd);
   // fchmod does not take a path-only descriptor; its /proc name does.
-  int result = mode != (st.st_mode & 07777) ? chmod(byDescriptor, mode) : 0;
+  int result = mode != (st.st_mode & 07777)
+                   ? chmod(vna::platform::posix::descriptorName(fd).c_str(), mode)
+                   : 0;
   int error = errno;
   close(fd);
   if (result != 0) {

@@ -56,6 +56,8 @@ std::string nativePath(LPCSTR path) {
   return result;
 }
 
+std::string descriptorName(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 void setErrorFromErrno(int error, const std::string& native) {
   DWORD code = win32CodeForErrno(error);
   if (error == ENOENT) {

@@ -1,7 +1,6 @@
 // Win32 file services over POSIX descriptors.
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <fcntl.h>
@@ -13,6 +12,7 @@
 #include "posix_internal.h"
 
 using vna::platform::posix::beginChange;
+using vna::platform::posix::fail;
 using vna::platform::posix::FileObject;
 using vna::platform::posix::HandleKind;
 using vna::platform::posix::HandleObject;
@@ -38,11 +38,6 @@ const struct stat* currentInfo(FileObject* file) {
     return nullptr;
   }
   return &file->info;
-}
-
-HANDLE fail(DWORD code) {
-  SetLastError(code);
-  return INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
@@ -277,10 +272,9 @@ DWORD GetFinalPathNameByHandleA(HANDLE handle, LPSTR buffer, DWORD size, DWORD) 
   }
   // The kernel's name of the descriptor: the path it was reached by, every
   // link resolved, as it stands now.
-  char link[64];
-  std::snprintf(link, sizeof link, "/proc/self/fd/%d", file->fd);
   std::string path(PATH_MAX, '\0');
-  ssize_t length = readlink(link, &path[0], path.size());
+  ssize_t length = readlink(vna::platform::posix::descriptorName(file->fd).c_str(), &path[0],
+                            path.size());
   if (length <= 0 || static_cast<size_t>(length) >= path.size() || path[0] != '/') {
     SetLastError(length < 0 ? vna::platform::win32CodeForErrno(errno) : ERROR_PATH_NOT_FOUND);
     return 0;

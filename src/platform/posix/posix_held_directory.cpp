@@ -5,7 +5,6 @@
 // a held directory; POSIX cannot refuse, so a directory renamed away keeps
 // being the one acted in and a link put in its place is never reached.
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +17,8 @@
 namespace vna::platform {
 
 using posix::beginChange;
+using posix::fail;
+using posix::failed;
 using posix::FileObject;
 using posix::HandleKind;
 using posix::HandleObject;
@@ -30,16 +31,6 @@ int descriptorOf(HANDLE handle) {
   return static_cast<FileObject*>(object)->fd;
 }
 
-HANDLE fail(DWORD code) {
-  SetLastError(code);
-  return INVALID_HANDLE_VALUE;
-}
-
-BOOL failed(DWORD code) {
-  SetLastError(code);
-  return FALSE;
-}
-
 HeldDirectory::Outcome refuse(DWORD code) {
   SetLastError(code);
   return HeldDirectory::Outcome::Absent;
@@ -49,9 +40,8 @@ HeldDirectory::Outcome refuse(DWORD code) {
 // with data access, through the descriptor's /proc name: the very file that
 // was asked about, however the name or a link on the way changes meanwhile.
 int reopen(int pathFd, bool writing) {
-  char byDescriptor[64];
-  std::snprintf(byDescriptor, sizeof byDescriptor, "/proc/self/fd/%d", pathFd);
-  return open(byDescriptor, (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
+  return open(posix::descriptorName(pathFd).c_str(),
+              (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
 }
 
 }  // namespace

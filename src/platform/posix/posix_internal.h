@@ -14,6 +14,20 @@ namespace vna::platform::posix {
 // A path as the kernel wants it: every "\" turned into "/".
 std::string nativePath(LPCSTR path);
 
+// The failure results of the seam's calls, with the Win32 code recorded.
+inline HANDLE fail(DWORD code) {
+  SetLastError(code);
+  return INVALID_HANDLE_VALUE;
+}
+inline BOOL failed(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+// The /proc name of an open descriptor: the kernel's path of what it
+// stands for, and a way to reach that very file again.
+std::string descriptorName(int fd);
+
 // Records the Win32 code for the errno of a failed call on `native`. ENOENT
 // becomes "path not found" when the parent directory itself is missing, as
 // Windows reports it, and "file not found" otherwise.
