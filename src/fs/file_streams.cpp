@@ -131,26 +131,45 @@ void WritableFileHandle::create(const FilePath& path) {
   if (handle_ == INVALID_HANDLE_VALUE) mapCreateError(GetLastError());
 }
 
-bool WritableFileHandle::createNew(const FilePath& path) {
-  close();
-  handle_ = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle_ != INVALID_HANDLE_VALUE) return true;
+namespace {
+
+// The handle of a create that only makes a new file: true when it made one,
+// false when something stood at the name; other failures through the table.
+bool madeNew(HANDLE handle) {
+  if (handle != INVALID_HANDLE_VALUE) return true;
   DWORD code = GetLastError();
   if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return false;
   mapCreateError(code);
   return false;
 }
 
+// Calls `create(name)` with each temporary name from `next` on until one
+// makes a new file; returns that name.
+template <class Create>
+std::string firstFreeName(unsigned& next, Create create) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "~vna%lu-%u.tmp",
+                  static_cast<unsigned long>(GetCurrentProcessId()), next++);
+    if (create(name)) return name;
+  }
+  throw FileIOError(0);
+}
+
+}  // namespace
+
+bool WritableFileHandle::createNew(const FilePath& path) {
+  close();
+  handle_ = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return madeNew(handle_);
+}
+
 bool WritableFileHandle::createNew(const platform::HeldDirectory& directory, const char* name) {
   close();
   handle_ = directory.createFile(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL);
-  if (handle_ != INVALID_HANDLE_VALUE) return true;
-  DWORD code = GetLastError();
-  if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) return false;
-  mapCreateError(code);
-  return false;
+  return madeNew(handle_);
 }
 
 void WritableFileHandle::open(const FilePath& path) {
@@ -162,35 +181,18 @@ void WritableFileHandle::open(const FilePath& path) {
   if (handle_ == INVALID_HANDLE_VALUE) mapCreateError(GetLastError());
 }
 
-namespace {
-
-void temporaryName(char* out, std::size_t size, unsigned n) {
-  std::snprintf(out, size, "~vna%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()), n);
-}
-
-}  // namespace
-
 FilePath WritableFileHandle::createTemporaryBeside(const FilePath& path, unsigned& next) {
   std::string directory(path.text());
   std::string::size_type separator = directory.find_last_of("\\/");
   directory.resize(separator == std::string::npos ? 0 : separator + 1);
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    char name[32];
-    temporaryName(name, sizeof name, next++);
-    FilePath candidate((directory + name).c_str());
-    if (createNew(candidate)) return candidate;
-  }
-  throw FileIOError(0);
+  return FilePath((directory + firstFreeName(next, [&](const char* name) {
+                     return createNew(FilePath((directory + name).c_str()));
+                   })).c_str());
 }
 
 std::string WritableFileHandle::createTemporaryIn(const platform::HeldDirectory& directory,
                                                   unsigned& next) {
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    char name[32];
-    temporaryName(name, sizeof name, next++);
-    if (createNew(directory, name)) return name;
-  }
-  throw FileIOError(0);
+  return firstFreeName(next, [&](const char* name) { return createNew(directory, name); });
 }
 
 bool checkReplaceable(const FilePath& path, FileIdentity& standing) {
