@@ -145,6 +145,10 @@ bool DirectoryIterator::placeName() {
 }
 
 void DirectoryIterator::open(const platform::HeldDirectory& directory) {
+  open(directory, "*.*");
+}
+
+void DirectoryIterator::open(const platform::HeldDirectory& directory, const char* pattern) {
   close();
   skipped_ = false;
   const std::string& text = directory.path();
@@ -154,7 +158,7 @@ void DirectoryIterator::open(const platform::HeldDirectory& directory) {
     skipped_ = true;
     return;
   }
-  find_ = directory.findFirst(&wide_);
+  find_ = directory.findFirst(&wide_, pattern);
   if (find_ == INVALID_HANDLE_VALUE) {
     // Every directory but a drive root lists at least "."; a listing that
     // cannot start is a directory whose contents could not be read.

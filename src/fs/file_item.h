@@ -60,6 +60,8 @@ class DirectoryIterator {
   // Starts an enumeration (closing any open one). A directory that cannot be
   // enumerated leaves the iterator invalid; nothing is raised.
   void open(const platform::HeldDirectory& directory);
+  // Only the names that match `pattern` (HeldDirectory::findFirst).
+  void open(const platform::HeldDirectory& directory, const char* pattern);
   bool isValid() const { return find_ != INVALID_HANDLE_VALUE; }
   void next();
   const FileItem& item() const { return item_; }

@@ -1,6 +1,7 @@
 #include "fs/file_streams.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "fs/error_tables.h"
@@ -47,6 +48,17 @@ void FileHandle::close() {
 
 void FileHandle::flush() {
   if (!FlushFileBuffers(handle_)) mapWriteError(GetLastError());
+}
+
+void FileHandle::prepareFlush() {
+  if (!platform::prepareFlush(handle_)) mapWriteError(GetLastError());
+}
+
+bool FileHandle::lock(bool wait) {
+  if (handle_ == INVALID_HANDLE_VALUE) return false;
+  OVERLAPPED whole = {};
+  const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+  return LockFileEx(handle_, flags, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, &whole) != FALSE;
 }
 
 uint32_t FileHandle::size() const {
@@ -148,15 +160,38 @@ bool madeNew(HANDLE handle) {
 template <class Create>
 std::string firstFreeName(unsigned& next, Create create) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    char name[32];
-    std::snprintf(name, sizeof name, "~vna%lu-%u.tmp",
-                  static_cast<unsigned long>(GetCurrentProcessId()), next++);
-    if (create(name)) return name;
+    std::string name = temporaryName(next, ".tmp");
+    if (create(name.c_str())) return name;
   }
   throw FileIOError(0);
 }
 
+// The length of the run of digits at `text`.
+std::size_t digitsAt(const char* text) {
+  std::size_t n = 0;
+  while (text[n] >= '0' && text[n] <= '9') ++n;
+  return n;
+}
+
 }  // namespace
+
+std::string temporaryName(unsigned& next, const char* extension) {
+  char name[48];
+  std::snprintf(name, sizeof name, "~vna%lu-%u%s",
+                static_cast<unsigned long>(GetCurrentProcessId()), next++, extension);
+  return name;
+}
+
+bool isTemporaryName(const char* name, const char* extension, std::string& run) {
+  if (std::strncmp(name, "~vna", 4) != 0) return false;
+  std::size_t id = digitsAt(name + 4);
+  if (id == 0 || name[4 + id] != '-') return false;
+  const char* counter = name + 5 + id;
+  std::size_t n = digitsAt(counter);
+  if (n == 0 || std::strcmp(counter + n, extension) != 0) return false;
+  run.assign(name, 5 + id);
+  return true;
+}
 
 bool WritableFileHandle::createNew(const FilePath& path) {
   close();
@@ -169,6 +204,13 @@ bool WritableFileHandle::createNew(const platform::HeldDirectory& directory, con
   close();
   handle_ = directory.createFile(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL);
+  return madeNew(handle_);
+}
+
+bool WritableFileHandle::createPrivate(const platform::HeldDirectory& directory,
+                                       const char* name) {
+  close();
+  handle_ = directory.createPrivate(name);
   return madeNew(handle_);
 }
 
@@ -190,10 +232,6 @@ FilePath WritableFileHandle::createTemporaryBeside(const FilePath& path, unsigne
                    })).c_str());
 }
 
-std::string WritableFileHandle::createTemporaryIn(const platform::HeldDirectory& directory,
-                                                  unsigned& next) {
-  return firstFreeName(next, [&](const char* name) { return createNew(directory, name); });
-}
 
 bool checkReplaceable(const FilePath& path, FileIdentity& standing) {
   if (examinePath(path) == PathKind::Link) return false;

@@ -46,6 +46,14 @@ class FileHandle {
   // Makes what was written durable before the handle is closed; the write
   // table on failure.
   void flush();
+  // Readies what was written for the next batch flush of its file system
+  // (platform::prepareFlush); the write table on failure.
+  void prepareFlush();
+  // An exclusive lock on the whole file, kept until the handle is closed:
+  // how a live run's file is told from a dead run's. With `wait` false,
+  // false at once when another open of the file holds it. False on any
+  // failure; never throws.
+  bool lock(bool wait);
   // Low 32 bits of the size.
   uint32_t size() const;
   // The whole 64-bit size.
@@ -79,6 +87,8 @@ class WritableFileHandle : public FileHandle {
   bool createNew(const FilePath& path);
   // The same for `name` in `directory`.
   bool createNew(const platform::HeldDirectory& directory, const char* name);
+  // The same for a file no other user may open (HeldDirectory::createPrivate).
+  bool createPrivate(const platform::HeldDirectory& directory, const char* name);
   // Opens an existing file for reading and writing.
   void open(const FilePath& path) override;
   // Creates a new file beside `path` (in its directory) under a name no
@@ -86,9 +96,14 @@ class WritableFileHandle : public FileHandle {
   // is free); returns that name. The process id keeps the names of runs
   // apart, so a killed run's leftovers never make a later run fail.
   FilePath createTemporaryBeside(const FilePath& path, unsigned& next);
-  // The same in `directory`; returns the name.
-  std::string createTemporaryIn(const platform::HeldDirectory& directory, unsigned& next);
 };
+
+// The names of a run's temporary files: ~vna<process id>-<n><extension>,
+// with `next` counted up.
+std::string temporaryName(unsigned& next, const char* extension);
+// Whether `name` has that form for some process id (digits) and n (digits);
+// "~vna<id>-", the part that tells which run made it, goes to `run`.
+bool isTemporaryName(const char* name, const char* extension, std::string& run);
 
 // Raises what `create` would raise for `path`, without changing anything:
 // the create table for a directory, a read-only file, or a file the OS will

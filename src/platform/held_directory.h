@@ -67,6 +67,11 @@ class HeldDirectory {
   // (ERROR_ACCESS_DENIED) without being opened where the OS allows that.
   HANDLE createFile(LPCSTR name, DWORD access, DWORD share, DWORD disposition,
                     DWORD flags) const;
+  // A new file `name` for reading and writing, shared for reading, that no
+  // other user may open: POSIX creates it with mode 0600; on Windows it
+  // takes the directory's inherited permissions, as kernel32 alone cannot
+  // ask for less. Refuses anything standing at the name, as CREATE_NEW.
+  HANDLE createPrivate(LPCSTR name) const;
   // GetFileAttributesA of the name itself: a link shows as
   // FILE_ATTRIBUTE_REPARSE_POINT (plus FILE_ATTRIBUTE_DIRECTORY when it
   // leads to one).
@@ -81,23 +86,30 @@ class HeldDirectory {
   // links) keep their content and their attributes. A directory at `to` is
   // refused (ERROR_ACCESS_DENIED). A read-only file at `to` is replaced too
   // (on Windows, where the move refuses one, its attributes are cleared
-  // first and put back if the move fails). On Windows `from` is flushed and
-  // the move is written through; on POSIX `flushWritten` before and after
-  // the moves makes them durable.
+  // first and put back if the move fails). On Windows the move is written
+  // through; on POSIX `flushWritten` after the moves makes them durable.
   BOOL replaceFile(LPCSTR from, LPCSTR to) const;
   // Makes durable what this process wrote and renamed on the directory's
   // file system, in one batch where the OS has one (POSIX: syncfs). On
-  // Windows there is no such batch: `replaceFile` flushes the file and the
-  // move itself, and files created in place are not flushed one by one.
+  // Windows there is no such batch: a file is made durable by
+  // `prepareFlush`, a move by `replaceFile` itself, and files created in
+  // place are not flushed one by one.
   BOOL flushWritten() const;
   // Lists the directory as FindFirstFileW lists "dir\*.*" ("." and ".."
-  // included); continue with FindNextFileW, end with FindClose.
-  HANDLE findFirst(LPWIN32_FIND_DATAW data) const;
+  // included), or only the names that match `pattern` ("*" any run of
+  // characters, "?" any one; Windows also tries each short name);
+  // continue with FindNextFileW, end with FindClose.
+  HANDLE findFirst(LPWIN32_FIND_DATAW data, LPCSTR pattern = "*.*") const;
 
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   std::string path_;
 };
+
+// Readies the open file for the next `flushWritten`: once that returns, the
+// file's data is durable too. Windows, which has no batch, flushes the file
+// now; POSIX leaves it to the batch, which covers every file.
+BOOL prepareFlush(HANDLE file);
 
 // Whether `name` may be given to a held directory: one component, neither
 // empty nor "." nor "..", without "\" or "/".

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "archive/format/format.h"
 #include "archive/names/entry_names.h"
 #include "fs/errors.h"
 #include "fs/file_item.h"
@@ -43,6 +44,69 @@ bool isStorableName(const char* name) {
   // A device name opens the device, not a file of that name: "nul.txt"
   // reads as empty, "com1" may wait for a line.
   return std::strchr(name, '?') == nullptr && !isReservedDeviceName(name, name + std::strlen(name));
+}
+
+// Whether the open file `name` is what a run of this program left while it
+// wrote an archive: a temporary name, and at the start the archive header's
+// magic and zero filler byte, or as much of them as a run killed in its
+// first write got out (nothing, even). Until its last write the check value
+// is the placeholder; a run killed after that write but before the move
+// leaves the finished archive under the temporary name, a leftover all the
+// same.
+bool isLeftArchive(const char* name, const FileHandle& file) {
+  std::string run;
+  if (!isTemporaryName(name, ".tmp", run)) return false;
+  FileReader reader;
+  reader.attach(file, 0);
+  const uint32_t known = format::kMagicLength + 1;
+  const uint32_t length = reader.size() < known ? reader.size() : known;
+  uint8_t start[known];
+  try {
+    reader.readExact(ByteRange{start, start + length});
+  } catch (const FileIOError&) {
+    return false;
+  }
+  return std::memcmp(start, format::kCompressedMagic, length) == 0;
+}
+
+// Removes what killed runs left beside the archive's name: each temporary
+// that holds an unfinished archive and that no live run holds locked.
+// Never throws; what cannot be removed stays, harmless to this run.
+void removeLeftArchives(const FilePath& archive) noexcept {
+  try {
+    std::string directory(archive.text());
+    std::string::size_type separator = directory.find_last_of("\\/");
+    // A root keeps its separator ("/", "D:\\").
+    if (separator == std::string::npos) {
+      directory = ".";
+    } else {
+      const bool root = separator == 0 || directory[separator - 1] == ':';
+      directory.resize(root ? separator + 1 : separator);
+    }
+    platform::HeldDirectory beside;
+    if (beside.hold(directory.c_str()) != platform::HeldDirectory::Outcome::Held) return;
+    std::vector<std::string> left;
+    {
+      DirectoryIterator listing;
+      listing.open(beside, "~vna*.tmp");
+      for (; listing.isValid(); listing.next()) left.push_back(listing.item().fileName());
+    }
+    for (const std::string& name : left) {
+      FileHandle file;
+      if (file.openIn(beside, name.c_str(), true) != ERROR_SUCCESS || file.isLink()) continue;
+      // A live run holds its temporary locked from before its first byte.
+      FileIdentity locked;
+      FileIdentity named;
+      if (!file.lock(false) || !file.identity(locked) ||
+          !queryFileIdentity(beside, name.c_str(), named) || !(locked == named) ||
+          !isLeftArchive(name.c_str(), file)) {
+        continue;
+      }
+      file.close();
+      beside.deleteFile(name.c_str());
+    }
+  } catch (...) {
+  }
 }
 
 }  // namespace
@@ -132,7 +196,11 @@ ArchiveWriter::Entry SourceWalk::storeFile(const platform::HeldDirectory& direct
     }
     return ArchiveWriter::Entry::Skipped;
   }
-  if (!item.isLink()) return writer_.writeFile(item, name.c_str(), modificationTime);
+  if (!item.isLink()) {
+    // Another run's unfinished archive is no file of the source.
+    if (isLeftArchive(leaf, item)) return ArchiveWriter::Entry::IsTheArchive;
+    return writer_.writeFile(item, name.c_str(), modificationTime);
+  }
   FileHandle target;
   if (target.openIn(directory, leaf, false) != ERROR_SUCCESS || !liesBelowSource(target)) {
     return ArchiveWriter::Entry::Skipped;
@@ -200,10 +268,25 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
   // is read, so a doomed run ends as early as a create over it would.
   FileIdentity earlier;
   const bool replacing = checkReplaceable(archive, earlier);
+  removeLeftArchives(archive);
   TemporaryArchive temporary;
   unsigned next = 0;
   WritableFileHandle file;
-  temporary.path = file.createTemporaryBeside(archive, next);
+  for (;;) {
+    temporary.path = file.createTemporaryBeside(archive, next);
+    // Locked before its first byte, so that no other run takes it for a
+    // killed run's leftover; where the file system has no locks, it stays
+    // unlocked and no run can take any leftover for dead. Another run may
+    // have removed it, empty, between the create and the lock.
+    file.lock(true);
+    FileIdentity mine;
+    FileIdentity named;
+    if (!file.identity(mine) || (queryFileIdentity(temporary.path, named) && named == mine)) {
+      break;
+    }
+    file.close();
+    temporary.path = FilePath();
+  }
   bool skipped = false;
   {
     ArchiveWriter writer(file);

@@ -41,19 +41,21 @@ void skipData(CompressedStreamReader& reader, uint32_t& remaining) {
 class FilePlacer {
  public:
   FilePlacer(TargetDirectory& destination, const FileHandle& archive)
-      : destination_(destination), journal_(destination, nextTemporary_) {
+      : destination_(destination), journal_(destination) {
     archiveKnown_ = archive.identity(archive_);
   }
 
   // Once the archive is verified: everything written is made durable, then
-  // the replacements of files that stood before the run take their places,
-  // durable too before the run reports success. Returns how many could not.
-  // A failed flush before the moves leaves every earlier file as it was.
+  // the journal is marked verified, then the replacements of files that
+  // stood before the run take their places, durable too before the run
+  // reports success. Returns how many could not. A failed flush or mark
+  // before the moves leaves every earlier file as it was.
   unsigned commit() {
     destination_.flushWritten();
     const bool replacing = journal_.hasReplacements();
     unsigned failures = journal_.commit();
     if (replacing) destination_.flushWritten();
+    journal_.finish();
     return failures;
   }
 
@@ -75,7 +77,7 @@ class FilePlacer {
         bool standingKnown = false;
         if (!created) {
           if (!mayReplace(*parent, target, standing, standingKnown)) throw Refused();
-          temporary = out.createTemporaryIn(*parent, nextTemporary_);
+          temporary = journal_.createWaiting(out, target);
         }
         FileWriter writer(out, 0);
         while (remaining > 0) {
@@ -86,15 +88,22 @@ class FilePlacer {
         // The file keeps this identity when it is moved into its place.
         FileIdentity written;
         const bool known = out.identity(written);
+        if (!temporary.empty()) {
+          // Only a file of known identity is moved: the commit moves what
+          // this run wrote and nothing else.
+          if (!known) throw Refused();
+          // Durable before the journal says the run may move it.
+          out.prepareFlush();
+        }
         out.close();
+        if (known) destination_.rememberWritten(written);
         if (!temporary.empty()) {
           // The old file stays until the whole archive is verified; no later
           // entry may replace it meanwhile.
-          journal_.add(target, temporary);
+          journal_.waitingComplete();
           temporary.clear();
           if (standingKnown) destination_.rememberWritten(standing);
         }
-        if (known) destination_.rememberWritten(written);
         return true;
       } catch (...) {
         // Whatever went wrong, this entry is lost but the run goes on. Only
@@ -135,7 +144,6 @@ class FilePlacer {
   }
 
   TargetDirectory& destination_;
-  unsigned nextTemporary_ = 0;
   ReplacementJournal journal_;
   FileIdentity archive_;
   bool archiveKnown_ = false;
@@ -168,6 +176,9 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
   if (limit.armed) reader.setByteLimit(limit.bytes);
 
   TargetDirectory destination(target);
+  // What a killed run left in the target is settled before anything of
+  // this run is written there.
+  settleLeftJournals(destination);
   FilePlacer placer(destination, file);
   bool treeMode = false;
   unsigned failures = 0;

@@ -37,17 +37,34 @@ bool TargetDirectory::isItself(const char* relative) const {
   return !resolved_.empty() && full == resolved_;
 }
 
+bool TargetDirectory::holdTarget() {
+  if (!held_.empty()) return true;
+  // The target is the directory the OS resolves its path to, links
+  // included: the user named it.
+  platform::HeldDirectory target;
+  if (target.hold(path_.text()) != platform::HeldDirectory::Outcome::Held) return false;
+  held_.push_back(HeldLevel{path_.length(), std::move(target)});
+  heldText_ = path_.text();
+  return true;
+}
+
+std::string TargetDirectory::relativeText(const EntryTarget& entry) const {
+  std::string text(entry.path.text());
+  // A root target ("/", "D:\\") already ends in its separator.
+  std::size_t start = path_.length();
+  if (start < text.size() && isSeparator(text[start])) ++start;
+  text.erase(0, start);
+  const char separator = platform::kWindowsPaths ? '\\' : '/';
+  for (char& c : text) {
+    if (isSeparator(c)) c = separator;
+  }
+  return text;
+}
+
 TargetDirectory::Parent TargetDirectory::holdParentOf(EntryTarget& entry) {
   using platform::HeldDirectory;
   const std::string& text = entry.path.text();
-  if (held_.empty()) {
-    // The target is the directory the OS resolves its path to, links
-    // included: the user named it.
-    HeldDirectory target;
-    if (target.hold(path_.text()) != HeldDirectory::Outcome::Held) return Parent::Refused;
-    held_.push_back(HeldLevel{path_.length(), std::move(target)});
-    heldText_ = path_.text();
-  }
+  if (!holdTarget()) return Parent::Refused;
   std::size_t base = held_.front().end;
   if (text.size() <= base || text.compare(0, base, heldText_, 0, base) != 0) {
     return Parent::Refused;

@@ -41,13 +41,20 @@ class TargetDirectory {
   // path of the last entry; entries come in tree order, so each directory
   // is held once while its entries are written.
   Parent holdParentOf(EntryTarget& entry);
+  // Holds the target directory itself, if not yet held; false when it
+  // cannot be.
+  bool holdTarget();
+  // `entry`'s path below the target (an `admits` result), with the
+  // platform's separator: what `admits` takes back.
+  std::string relativeText(const EntryTarget& entry) const;
   // The innermost directory the last `holdParentOf` held.
   const platform::HeldDirectory& parent() const { return held_.back().directory; }
   // Makes durable everything the run wrote and moved below the target (see
   // HeldDirectory::flushWritten); the FileIOError family on failure. Nothing
   // to do where nothing was held.
   void flushWritten() const;
-  // The target directory itself, held by the first `holdParentOf`.
+  // The target directory itself, held by `holdTarget` or the first
+  // `holdParentOf`.
   const platform::HeldDirectory& target() const { return held_.front().directory; }
 
   // Whether an earlier file entry of this run wrote the file of this

@@ -49,7 +49,13 @@ typedef unsigned int UINT;
 typedef BOOL* LPBOOL;
 typedef const WCHAR* LPCWSTR;
 typedef WCHAR* LPWSTR;
-struct OVERLAPPED;
+struct OVERLAPPED {
+  DWORD_PTR Internal;
+  DWORD_PTR InternalHigh;
+  DWORD Offset;
+  DWORD OffsetHigh;
+  HANDLE hEvent;
+};
 typedef OVERLAPPED* LPOVERLAPPED;
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
@@ -239,6 +245,14 @@ DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD fla
 BOOL CloseHandle(HANDLE object);
 // Makes the open file's data and size durable (fsync).
 BOOL FlushFileBuffers(HANDLE file);
+// An exclusive lock on the whole open file (flock), whatever range is
+// asked, held until the handle is closed; LOCKFILE_EXCLUSIVE_LOCK is
+// required. With LOCKFILE_FAIL_IMMEDIATELY a lock another open of the file
+// holds fails with ERROR_LOCK_VIOLATION instead of waiting.
+constexpr DWORD LOCKFILE_FAIL_IMMEDIATELY = 0x1;
+constexpr DWORD LOCKFILE_EXCLUSIVE_LOCK = 0x2;
+BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
+                LPOVERLAPPED overlapped);
 
 HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);

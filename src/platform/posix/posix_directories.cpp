@@ -498,7 +498,7 @@ DWORD attributesAt(int dir, const char* name, const std::string& native) {
   return attributesOf(st);
 }
 
-HANDLE startListing(int fd, HANDLE owner, LPWIN32_FIND_DATAW data) {
+HANDLE startListing(int fd, HANDLE owner, LPWIN32_FIND_DATAW data, const char* pattern) {
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) {
     int error = errno;
@@ -508,7 +508,7 @@ HANDLE startListing(int fd, HANDLE owner, LPWIN32_FIND_DATAW data) {
   }
   auto* find = new FindObject();
   find->dir = dir;
-  find->pattern = "*.*";
+  find->pattern = pattern;
   find->owner = owner;
   registerListing(find);
   WIN32_FIND_DATAA found;

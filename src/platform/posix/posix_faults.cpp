@@ -3,6 +3,7 @@
 #ifdef VNA_FAULT_INJECTION
 
 #include <cstdio>
+#include <csignal>
 #include <cstdlib>
 
 #include "platform_api.h"
@@ -13,6 +14,8 @@ namespace {
 
 struct FaultPlan {
   unsigned long failAt = 0;
+  unsigned long crashAt = 0;
+  unsigned long changes = 0;
   DWORD code = 0;
   const char* report = nullptr;
   FILE* trace = nullptr;
@@ -20,6 +23,7 @@ struct FaultPlan {
 
   FaultPlan() {
     if (const char* at = std::getenv("VNA_FAULT_AT")) failAt = std::strtoul(at, nullptr, 10);
+    if (const char* at = std::getenv("VNA_FAULT_CRASH_AT")) crashAt = std::strtoul(at, nullptr, 10);
     if (const char* code_ = std::getenv("VNA_FAULT_CODE")) code = std::strtoul(code_, nullptr, 10);
     report = std::getenv("VNA_FAULT_REPORT");
     if (const char* path = std::getenv("VNA_FAULT_TRACE")) trace = std::fopen(path, "w");
@@ -27,7 +31,7 @@ struct FaultPlan {
   ~FaultPlan() {
     if (report == nullptr) return;
     if (FILE* out = std::fopen(report, "w")) {
-      std::fprintf(out, "%lu\n", calls);
+      std::fprintf(out, "%lu\n%lu\n", calls, changes);
       std::fclose(out);
     }
   }
@@ -45,6 +49,16 @@ void traceCall(const char* call, const char* name) {
   if (p.trace == nullptr) return;
   std::fprintf(p.trace, "%s %s\n", call, name != nullptr ? name : "");
   std::fflush(p.trace);
+}
+
+bool crashDue() {
+  FaultPlan& p = plan();
+  return ++p.changes == p.crashAt;
+}
+
+void crashNow() {
+  std::raise(SIGKILL);
+  std::abort();
 }
 
 bool injectFault() {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,8 +158,14 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LP
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  DWORD total = 0;
   const char* in = static_cast<const char*>(buffer);
+  if (vna::platform::posix::crashDue()) {
+    // Killed in the middle of the write: a prefix of the bytes arrives.
+    ssize_t partial = pwrite(file->fd, in, toWrite / 2, file->position);
+    static_cast<void>(partial);
+    vna::platform::posix::crashNow();
+  }
+  DWORD total = 0;
   BOOL ok = TRUE;
   // A short write is retried for the rest; only an error or a write that
   // makes no progress ends it.
@@ -299,6 +306,23 @@ BOOL FlushFileBuffers(HANDLE handle) {
     return FALSE;
   }
   return TRUE;
+}
+
+BOOL LockFileEx(HANDLE handle, DWORD flags, DWORD, DWORD, DWORD, LPOVERLAPPED) {
+  if (injectFault()) return FALSE;
+  FileObject* file = fileObject(handle);
+  if (file == nullptr) return vna::platform::posix::failed(ERROR_INVALID_HANDLE);
+  if ((flags & LOCKFILE_EXCLUSIVE_LOCK) == 0) {
+    return vna::platform::posix::failed(ERROR_INVALID_PARAMETER);
+  }
+  const int operation = LOCK_EX | ((flags & LOCKFILE_FAIL_IMMEDIATELY) != 0 ? LOCK_NB : 0);
+  int result;
+  do {
+    result = flock(file->fd, operation);
+  } while (result != 0 && errno == EINTR);
+  if (result == 0) return TRUE;
+  return vna::platform::posix::failed(errno == EWOULDBLOCK ? ERROR_LOCK_VIOLATION
+                                                           : vna::platform::win32CodeForErrno(errno));
 }
 
 BOOL CloseHandle(HANDLE handle) {

@@ -97,6 +97,34 @@ HeldDirectory::Outcome HeldDirectory::holdIn(const HeldDirectory& parent, LPCSTR
   return Outcome::Held;
 }
 
+namespace {
+
+// A new regular file `name` in `dir` with `mode` (less the umask).
+HANDLE createNewAt(int dir, LPCSTR name, bool writing, mode_t mode) {
+  // O_EXCL also refuses a symbolic link, dangling or not.
+  int fd = openat(dir, name, (writing ? O_RDWR : O_RDONLY) | O_CREAT | O_EXCL | O_NOFOLLOW |
+                                 O_CLOEXEC | O_NOCTTY, mode);
+  if (fd < 0) return fail(errno == EEXIST ? ERROR_FILE_EXISTS : win32CodeForErrno(errno));
+  struct stat st = {};
+  st.st_mode = S_IFREG;
+  SetLastError(ERROR_SUCCESS);
+  return new FileObject(fd, writing, st);
+}
+
+}  // namespace
+
+HANDLE HeldDirectory::createPrivate(LPCSTR name) const {
+  if (!beginChange()) return INVALID_HANDLE_VALUE;
+  if (!isHeld()) return fail(ERROR_INVALID_HANDLE);
+  if (!isPlainName(name)) return fail(ERROR_INVALID_NAME);
+  return createNewAt(descriptorOf(handle_), name, true, 0600);
+}
+
+BOOL prepareFlush(HANDLE) {
+  // syncfs in flushWritten covers every file of the file system.
+  return TRUE;
+}
+
 HANDLE HeldDirectory::createFile(LPCSTR name, DWORD access, DWORD, DWORD disposition,
                                  DWORD flags) const {
   if ((access & ~(FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES)) == 0) access = 0;
@@ -109,16 +137,7 @@ HANDLE HeldDirectory::createFile(LPCSTR name, DWORD access, DWORD, DWORD disposi
   int dir = descriptorOf(handle_);
   const bool asItself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
   struct stat st;
-  if (disposition == CREATE_NEW) {
-    // O_EXCL also refuses a symbolic link, dangling or not.
-    int fd = openat(dir, name, (writing ? O_RDWR : O_RDONLY) | O_CREAT | O_EXCL | O_NOFOLLOW |
-                                   O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd < 0) return fail(errno == EEXIST ? ERROR_FILE_EXISTS : win32CodeForErrno(errno));
-    st = {};
-    st.st_mode = S_IFREG;
-    SetLastError(ERROR_SUCCESS);
-    return new FileObject(fd, writing, st);
-  }
+  if (disposition == CREATE_NEW) return createNewAt(dir, name, writing, 0666);
   if (disposition != OPEN_EXISTING) return fail(ERROR_INVALID_PARAMETER);
   if (access != 0 && asItself && !writing) {
     // The common case, a listed file opened as itself: the listing may
@@ -250,12 +269,12 @@ BOOL HeldDirectory::flushWritten() const {
   return TRUE;
 }
 
-HANDLE HeldDirectory::findFirst(LPWIN32_FIND_DATAW data) const {
+HANDLE HeldDirectory::findFirst(LPWIN32_FIND_DATAW data, LPCSTR pattern) const {
   if (injectFault()) return INVALID_HANDLE_VALUE;
   if (!isHeld()) return fail(ERROR_INVALID_HANDLE);
   int fd = openat(descriptorOf(handle_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return fail(win32CodeForErrno(errno));
-  return posix::startListing(fd, handle_, data);
+  return posix::startListing(fd, handle_, data, pattern);
 }
 
 }  // namespace vna::platform

@@ -63,7 +63,8 @@ DWORD attributesAt(int dir, const char* name, const std::string& native);
 // Starts a listing of the open directory descriptor `fd` (which it takes
 // over), as FindFirstFileW would; `owner` is the held directory's handle, for
 // `adoptListedFile`.
-HANDLE startListing(int fd, HANDLE owner, LPWIN32_FIND_DATAW data);
+// Only names matching `pattern` are listed.
+HANDLE startListing(int fd, HANDLE owner, LPWIN32_FIND_DATAW data, const char* pattern);
 
 // Closes `handle` when it is a thread's (posix_threads.cpp); false for any
 // other handle.

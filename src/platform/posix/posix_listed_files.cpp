@@ -96,6 +96,7 @@ int adoptListedFile(HANDLE directory, const char* name, struct stat& st) {
 }
 
 bool beginChange() {
+  if (crashDue()) crashNow();
   if (injectFault()) return false;
   for (FindObject* find : listings()) releaseHeldFile(find);
   return true;

@@ -130,6 +130,11 @@ HANDLE HeldDirectory::createFile(LPCSTR name, DWORD access, DWORD share, DWORD d
   return handle;
 }
 
+HANDLE HeldDirectory::createPrivate(LPCSTR name) const {
+  return createFile(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL);
+}
+
 DWORD HeldDirectory::getAttributes(LPCSTR name) const {
   std::string path = below(*this, name);
   return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
@@ -164,19 +169,9 @@ BOOL HeldDirectory::replaceFile(LPCSTR from, LPCSTR to) const {
   std::string source = below(*this, from);
   std::string target = below(*this, to);
   if (source.empty() || target.empty()) return FALSE;
-  // Windows has no flush of a whole file system that a process may ask for:
-  // the new content is made durable here, before it takes the old one's
-  // place, and the move is written through.
-  HANDLE waiting = CreateFileA(source.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (waiting == INVALID_HANDLE_VALUE) return FALSE;
-  const BOOL flushed = FlushFileBuffers(waiting);
-  DWORD code = GetLastError();
-  CloseHandle(waiting);
-  if (!flushed) return failed(code);
   const DWORD move = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
   if (MoveFileExA(source.c_str(), target.c_str(), move)) return TRUE;
-  code = GetLastError();
+  DWORD code = GetLastError();
   // Windows will not replace a read-only file; hidden and system ones are
   // refused by some of its file systems. Such a file is replaced all the
   // same, as a create over it would be after clearing them.
@@ -189,22 +184,28 @@ BOOL HeldDirectory::replaceFile(LPCSTR from, LPCSTR to) const {
   }
   if (!SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL)) return failed(code);
   if (MoveFileExA(source.c_str(), target.c_str(), move)) return TRUE;
-  code = GetLastError();
+  DWORD code = GetLastError();
   SetFileAttributesA(target.c_str(), attributes);
   return failed(code);
 }
 
+BOOL prepareFlush(HANDLE file) {
+  // Windows has no flush of a whole file system that a process may ask
+  // for: the file is flushed now.
+  return FlushFileBuffers(file);
+}
+
 BOOL HeldDirectory::flushWritten() const {
-  // Each replacement flushed itself; files created in place are not
-  // flushed one by one (see the header).
+  // Each file was flushed by prepareFlush and each move written through;
+  // files created in place are not flushed one by one (see the header).
   return isHeld() ? TRUE : failed(ERROR_INVALID_HANDLE);
 }
 
-HANDLE HeldDirectory::findFirst(LPWIN32_FIND_DATAW data) const {
+HANDLE HeldDirectory::findFirst(LPWIN32_FIND_DATAW data, LPCSTR only) const {
   if (!isHeld()) return fail(ERROR_INVALID_HANDLE);
   // Listed in UTF-16, so that the caller sees every name exactly as it is
   // and can tell one the ANSI code page cannot hold.
-  std::string pattern = path_ + "\\*.*";
+  std::string pattern = path_ + "\\" + only;
   int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pattern.c_str(), -1, nullptr, 0);
   if (length == 0) return INVALID_HANDLE_VALUE;
   std::vector<WCHAR> wide(static_cast<std::size_t>(length));
