@@ -207,6 +207,36 @@ bool WritableFileHandle::createNew(const platform::HeldDirectory& directory, con
   return madeNew(handle_);
 }
 
+namespace {
+
+// lockCreated's check, with `query` and `remove` acting on the name.
+template <class Query, class Remove>
+bool stillNamed(WritableFileHandle& file, Query query, Remove remove) {
+  file.lock(true);
+  FileIdentity mine;
+  if (!file.identity(mine)) return true;
+  FileIdentity named;
+  const bool known = query(named);
+  if (known && named == mine) return true;
+  file.close();
+  if (!known) remove();
+  return false;
+}
+
+}  // namespace
+
+bool WritableFileHandle::lockCreated(const FilePath& path) {
+  return stillNamed(
+      *this, [&](FileIdentity& named) { return queryFileIdentity(path, named); },
+      [&] { removePathQuietly(path); });
+}
+
+bool WritableFileHandle::lockCreated(const platform::HeldDirectory& directory, const char* name) {
+  return stillNamed(
+      *this, [&](FileIdentity& named) { return queryFileIdentity(directory, name, named); },
+      [&] { directory.deleteFile(name); });
+}
+
 bool WritableFileHandle::createPrivate(const platform::HeldDirectory& directory,
                                        const char* name) {
   close();

@@ -87,6 +87,14 @@ class WritableFileHandle : public FileHandle {
   bool createNew(const FilePath& path);
   // The same for `name` in `directory`.
   bool createNew(const platform::HeldDirectory& directory, const char* name);
+  // Locks the file this handle just created at `path` (lock(true)) and
+  // tells whether the name still holds it. A run that removes killed runs'
+  // leftovers takes an empty unlocked one for dead, and may have removed it
+  // between the create and the lock: false then, with the handle closed,
+  // and the name removed unless another file now stands there.
+  bool lockCreated(const FilePath& path);
+  // The same for `name` in `directory`.
+  bool lockCreated(const platform::HeldDirectory& directory, const char* name);
   // The same for a file no other user may open (HeldDirectory::createPrivate).
   bool createPrivate(const platform::HeldDirectory& directory, const char* name);
   // Opens an existing file for reading and writing.

@@ -6,7 +6,10 @@ nothing or exactly one message with the usage text, an earlier file of the
 archive's name left byte for byte by a failed "-a" and no temporary file
 beside it, the source untouched, nothing written outside the
 target and no partly written file left in it. Then the same with a real
-full disk (a small tmpfs), where the machine lets us mount one.
+full disk (a small tmpfs), where the machine lets us mount one. Then the
+crash sweep: the run is killed before each call that changes the file
+system, in turn, and a plain rerun must finish the job as if nothing had
+happened.
 """
 import argparse
 import os
@@ -57,12 +60,16 @@ class Sweep:
     def problem(self, text):
         self.problems.append(text)
 
-    def calls(self, args):
+    def calls(self, args, changes=False):
+        """How many seam calls the run makes (or how many change the file
+        system)."""
         report = os.path.join(self.work, "calls.txt")
         result = run(self.faulty, args, self.work, {"VNA_FAULT_REPORT": report})
         require(result[0] == 0, "the counting run failed: %r" % (result,))
         with open(report) as fh:
-            return int(fh.read())
+            counts = [int(n) for n in fh.read().split()]
+        os.remove(report)
+        return counts[1] if changes else counts[0]
 
     def reads_as_valid(self, archive):
         probe = os.path.join(self.work, "probe")
@@ -140,6 +147,104 @@ class Sweep:
                         self.problem("%s: %s left behind in part or foreign" % (where, name))
 
 
+def crash_sweep(faulty, normal, work, source_tree):
+    """Kill "-x" over a tree that already stands, and "-a" over an earlier
+    archive, before each change in turn. Every earlier file must then be old
+    or new, never empty or partial; a plain rerun must succeed and leave
+    exactly what a clean run leaves, no leftover beside it."""
+    problems = []
+    kills = {"-x": 0, "-a": 0}
+    require(run(normal, ["-a", "src", "clean.vna"], work)[0] == 0, "the clean archive failed")
+    with open(os.path.join(work, "clean.vna"), "rb") as fh:
+        clean_archive = fh.read()
+    old = {name: b"old " + name.encode() for name, content in source_tree.items()
+           if content is not None}
+
+    def stand_old(target):
+        shutil.rmtree(target, ignore_errors=True)
+        for name, content in old.items():
+            os.makedirs(os.path.dirname(os.path.join(target, name)), exist_ok=True)
+            with open(os.path.join(target, name), "wb") as fh:
+                fh.write(content)
+
+    target = os.path.join(work, "crashed")
+    stand_old(target)
+    report = os.path.join(work, "calls.txt")
+    require(run(faulty, ["-x", "clean.vna", target], work, {"VNA_FAULT_REPORT": report})[0] == 0,
+            "the counting run failed")
+    with open(report) as fh:
+        changes = int(fh.read().split()[1])
+    os.remove(report)
+    outside = snapshot(work)
+    outside.pop("crashed/", None)
+    for key in list(outside):
+        if key.startswith("crashed/"):
+            del outside[key]
+
+    def check_outside(where):
+        now = {k: v for k, v in snapshot(work).items() if not k.startswith("crashed")}
+        if now != outside:
+            problems.append("%s: something outside the target changed" % where)
+
+    for n in range(1, changes + 1):
+        stand_old(target)
+        result = run(faulty, ["-x", "clean.vna", target], work, {"VNA_FAULT_CRASH_AT": str(n)})
+        where = "-x killed at change %d" % n
+        if result[0] != 137 and result[0] != -9:
+            problems.append("%s: not killed: %r" % (where, result))
+            continue
+        kills["-x"] += 1
+        tree = snapshot(target)
+        for name, content in old.items():
+            if tree.get(name) not in (content, source_tree[name]):
+                problems.append("%s: %s is neither old nor new: %r" % (where, name, tree.get(name)))
+        rerun = run(normal, ["-x", "clean.vna", target], work)
+        if rerun[0] != 0:
+            problems.append("%s: the rerun failed: %r" % (where, rerun))
+        if snapshot(target) != source_tree:
+            problems.append("%s: after the rerun the target holds %r" % (where, sorted(snapshot(target))))
+        check_outside(where)
+    shutil.rmtree(target, ignore_errors=True)
+
+    earlier = b"an earlier archive of that name"
+    archive = os.path.join(work, "out.vna")
+    beside = sorted(set(os.listdir(work)) | {"out.vna"})
+    with open(archive, "wb") as fh:
+        fh.write(earlier)
+    require(run(faulty, ["-a", "src", "out.vna"], work, {"VNA_FAULT_REPORT": report})[0] == 0,
+            "the counting run failed")
+    with open(report) as fh:
+        changes = int(fh.read().split()[1])
+    os.remove(report)
+    for n in range(1, changes + 1):
+        with open(archive, "wb") as fh:
+            fh.write(earlier)
+        result = run(faulty, ["-a", "src", "out.vna"], work, {"VNA_FAULT_CRASH_AT": str(n)})
+        where = "-a killed at change %d" % n
+        if result[0] != 137 and result[0] != -9:
+            problems.append("%s: not killed: %r" % (where, result))
+            continue
+        kills["-a"] += 1
+        with open(archive, "rb") as fh:
+            kept = fh.read()
+        if kept not in (earlier, clean_archive):
+            problems.append("%s: the archive's name holds %d other bytes" % (where, len(kept)))
+        rerun = run(normal, ["-a", "src", "out.vna"], work)
+        if rerun[0] != 0:
+            problems.append("%s: the rerun failed: %r" % (where, rerun))
+        with open(archive, "rb") as fh:
+            if fh.read() != clean_archive:
+                problems.append("%s: the rerun's archive differs from a clean run's" % where)
+        if sorted(os.listdir(work)) != beside:
+            problems.append("%s: the rerun left %r" % (where, sorted(os.listdir(work))))
+    os.remove(archive)
+    os.remove(os.path.join(work, "clean.vna"))
+    print("crash sweep: %d kills of -x, %d of -a" % (kills["-x"], kills["-a"]))
+    if kills["-x"] < 10 or kills["-a"] < 5:
+        problems.append("crash sweep: too few kill points %r" % kills)
+    return problems
+
+
 def durability_order(faulty, work):
     """The order of the calls that make a run durable, as the fault build
     traces them: every file is flushed before it takes an earlier file's
@@ -163,11 +268,12 @@ def durability_order(faulty, work):
     calls = traced(["-x", "earlier.vna", target])
     if calls != ["syncfs"]:
         problems.append("-x of new files: %r" % calls)
-    # Now every file stands: each is replaced.
+    # Now every file stands: each is replaced, and the journal's verified
+    # mark is flushed after the files and before the first move.
     calls = traced(["-x", "earlier.vna", target])
     moves = [i for i, c in enumerate(calls) if c == "replaceFile"]
-    if not moves or calls[0] != "syncfs" or calls[-1] != "syncfs" or \
-            calls.count("syncfs") != 2 or moves[0] < calls.index("syncfs"):
+    if not moves or calls[:2] != ["syncfs", "FlushFileBuffers"] or calls[-1] != "syncfs" or \
+            calls.count("syncfs") != 2 or moves[0] != 2 or moves[-1] != len(calls) - 2:
         problems.append("-x replacing files: %r" % calls)
     shutil.rmtree(target, ignore_errors=True)
     os.remove(os.path.join(work, "earlier.vna"))
@@ -238,6 +344,7 @@ def main():
         sweep.sweep_create(source_tree)
         sweep.sweep_extract(source_tree)
         problems = sweep.problems + durability_order(sweep.faulty, work) + \
+            crash_sweep(sweep.faulty, sweep.normal, work, source_tree) + \
             full_disk(sweep.normal, work)
         for code in CODES:
             print("code %d: %d runs" % (code, sweep.runs[code]))

@@ -272,21 +272,12 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
   TemporaryArchive temporary;
   unsigned next = 0;
   WritableFileHandle file;
-  for (;;) {
+  // Locked before its first byte, so that no other run takes it for a
+  // killed run's leftover; where the file system has no locks, it stays
+  // unlocked and no run can take any leftover for dead.
+  do {
     temporary.path = file.createTemporaryBeside(archive, next);
-    // Locked before its first byte, so that no other run takes it for a
-    // killed run's leftover; where the file system has no locks, it stays
-    // unlocked and no run can take any leftover for dead. Another run may
-    // have removed it, empty, between the create and the lock.
-    file.lock(true);
-    FileIdentity mine;
-    FileIdentity named;
-    if (!file.identity(mine) || (queryFileIdentity(temporary.path, named) && named == mine)) {
-      break;
-    }
-    file.close();
-    temporary.path = FilePath();
-  }
+  } while (!file.lockCreated(temporary.path));
   bool skipped = false;
   {
     ArchiveWriter writer(file);

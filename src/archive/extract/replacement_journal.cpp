@@ -123,21 +123,15 @@ ReplacementJournal::~ReplacementJournal() {
 void ReplacementJournal::open() {
   for (int attempt = 0; attempt < 1000; ++attempt) {
     std::string name = temporaryName(nextTemporary_, kJournalExtension);
-    if (!file_.createPrivate(destination_.target(), name.c_str())) continue;
-    // Locked before anything is in it. A run settling left journals takes
-    // an empty unlocked one for a killed run's and may have removed it
-    // between the create and the lock: then it is made again.
-    file_.lock(true);
-    FileIdentity mine;
-    FileIdentity named;
-    const bool known = file_.identity(mine);
-    if (known && (!queryFileIdentity(destination_.target(), name.c_str(), named) ||
-                  !(named == mine))) {
-      file_.close();
+    // Locked before anything is in it, so no run settling left journals
+    // takes it for a killed run's.
+    if (!file_.createPrivate(destination_.target(), name.c_str()) ||
+        !file_.lockCreated(destination_.target(), name.c_str())) {
       continue;
     }
     // No entry of the archive may take the journal's place.
-    if (known) destination_.rememberWritten(mine);
+    FileIdentity mine;
+    if (file_.identity(mine)) destination_.rememberWritten(mine);
     name_ = name;  // from here on, removed when the run ends
     isTemporaryName(name_.c_str(), kJournalExtension, run_);
     writer_.attach(file_, 0);
