@@ -195,6 +195,9 @@ def crash_sweep(faulty, normal, work, source_tree):
             continue
         kills["-x"] += 1
         tree = snapshot(target)
+        for name in tree:
+            if name.endswith(".jnl") and os.stat(os.path.join(target, name)).st_mode & 0o077:
+                problems.append("%s: the journal %s is open to other users" % (where, name))
         for name, content in old.items():
             if tree.get(name) not in (content, source_tree[name]):
                 problems.append("%s: %s is neither old nor new: %r" % (where, name, tree.get(name)))

@@ -1120,6 +1120,112 @@ class CreationRaces(Base):
 
 
 
+JOURNAL_MAGIC = b"VNArchive replacement journal 1\0"
+
+
+def journal(pairs, verified):
+    """A replacement journal as a run of the program writes it: an oracle of
+    its layout written here, not taken from the program."""
+    body = JOURNAL_MAGIC
+    for to, waiting in pairs:
+        body += b"R" + to.encode() + b"\0" + waiting.encode() + b"\0"
+    return body + (b"V\0" if verified else b"")
+
+
+class LeftByKilledRuns(Base):
+    """What killed runs left is settled by the next run: only beneath the
+    target, only their own files, never a live run's."""
+
+    def setUp(self):
+        super().setUp()
+        with open(self.p("x.vna"), "wb") as fh:
+            fh.write(archive_bytes(record("x.txt", b"x")))
+
+    def test_tampered_journals_touch_nothing_outside_the_target_or_not_their_own(self):
+        if RUNNER == "wine":
+            self.skipTest("POSIX links and paths")
+        self.write("outside/victim.txt", b"victim")
+        self.write("outside/~vna4000-0.tmp", b"evil")
+        self.write("outside/~vna4000-2.tmp", b"evil")
+        self.write("outside/~vna4000-4.tmp", b"evil")
+        self.write("outside/~vna4000-5.tmp", b"evil")
+        os.makedirs(self.p("t/sub"))
+        os.symlink("../outside", self.p("t/dlink"))
+        self.write("t/a.txt", b"old a")
+        self.write("t/mine.txt", b"not a temporary")
+        self.write("t/~vna4001-3.tmp", b"another run's")
+        self.write("t/b.txt", b"old b")
+        self.write("t/~vna4000-6.tmp", b"new b")
+        self.write("t/c.txt", b"old c")
+        self.write("t/~vna4002-0.tmp", b"new c")
+        self.write("t/~vna4003-1.jnl", b"not a journal")
+        outside = self.p("outside")
+        self.write("t/~vna4000-1.jnl", journal([
+            ("../outside/victim.txt", "../outside/~vna4000-0.tmp"),
+            ("dlink/victim.txt", "dlink/~vna4000-2.tmp"),
+            ("a.txt", "mine.txt"),
+            ("a.txt", "~vna4001-3.tmp"),
+            (outside + "/victim.txt", outside + "/~vna4000-4.tmp"),
+            ("sub/../../outside/victim.txt", "sub/../../outside/~vna4000-5.tmp"),
+            ("sub/a.txt", "~vna4000-6.tmp"),
+            ("b.txt", "~vna4000-6.tmp"),
+        ], verified=True))
+        self.write("t/~vna4002-1.jnl", journal([("c.txt", "~vna4002-0.tmp")], verified=False))
+        before = snapshot(self.dir)
+        self.assertSuccess(self.vna("-x", "x.vna", "t"))
+        after = snapshot(self.dir)
+        expected = dict(before)
+        expected.update({"t/b.txt": b"new b", "t/x.txt": b"x"})
+        for gone in ("t/~vna4000-6.tmp", "t/~vna4002-0.tmp", "t/~vna4000-1.jnl", "t/~vna4002-1.jnl"):
+            del expected[gone]
+        # The link itself is no directory of the target: snapshot lists what
+        # it leads to as well, which must stay as it was.
+        self.assertEqual(after, expected)
+
+    def test_a_live_runs_journal_and_archive_are_left_alone(self):
+        if RUNNER == "wine":
+            self.skipTest("POSIX locks held by this test")
+        import fcntl
+        self.write("t/b.txt", b"old b")
+        self.write("t/~vna4000-0.tmp", b"new b")
+        live = self.write("t/~vna4000-1.jnl", journal([("b.txt", "~vna4000-0.tmp")], verified=True))
+        unfinished = self.write("~vna4001-0.tmp", b"##SC001\0\xff\xff\xff\xffx\x9c")
+        handles = [open(live, "rb"), open(unfinished, "rb")]
+        try:
+            for fh in handles:
+                fcntl.flock(fh, fcntl.LOCK_EX)
+            self.write("src/s.txt", b"s")
+            self.assertSuccess(self.vna("-x", "x.vna", "t"))
+            self.assertSuccess(self.vna("-a", "src", "a.vna"))
+            with open(self.p("t/b.txt"), "rb") as fh:
+                self.assertEqual(fh.read(), b"old b")
+            self.assertTrue(os.path.exists(live) and os.path.exists(unfinished))
+        finally:
+            for fh in handles:
+                fh.close()
+        # Its run is gone: the next runs settle both.
+        self.assertSuccess(self.vna("-x", "x.vna", "t"))
+        self.assertSuccess(self.vna("-a", "src", "a.vna"))
+        self.assertEqual(sorted(os.listdir(self.p("t"))), ["b.txt", "x.txt"])
+        with open(self.p("t/b.txt"), "rb") as fh:
+            self.assertEqual(fh.read(), b"new b")
+        self.assertFalse(os.path.exists(unfinished))
+
+    def test_unfinished_archives_are_removed_beside_the_archive_and_never_stored(self):
+        header = b"##SC001\0\xff\xff\xff\xff"
+        self.write("src/keep.txt", b"kept")
+        self.write("src/~vna77-0.tmp", header + b"x\x9c partial")
+        self.write("src/~vna78-1.tmp", b"a user's file of that name")
+        self.write("~vna79-0.tmp", header)
+        self.write("~vna80-0.tmp", b"##SC0")
+        self.write("~vna81-0.tmp", b"not an archive")
+        self.assertSuccess(self.vna("-a", "src", "a.vna"))
+        names = sorted(name for name, _, _ in stored_records(self.p("a.vna")))
+        self.assertEqual(names, ["keep.txt", "~vna78-1.tmp"])
+        self.assertEqual(sorted(n for n in os.listdir(self.dir) if n.startswith("~")),
+                         ["~vna81-0.tmp"])
+
+
 def main():
     global PROGRAM, RUNNER, OTHER_BUILD_DIR
     parser = argparse.ArgumentParser()

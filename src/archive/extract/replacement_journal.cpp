@@ -240,7 +240,8 @@ void settleJournal(TargetDirectory& destination, const std::string& name) {
   Contents contents = readRecords(journal, verified, [](const std::string&, const std::string&) {});
   if (contents == Contents::Foreign) return;
   unsigned moved = 0;
-  readRecords(journal, verified, [&](const std::string& to, const std::string& from) {
+  bool again = false;  // the mark comes last: `verified` is known from the first pass
+  readRecords(journal, again, [&](const std::string& to, const std::string& from) {
     EntryTarget entry;
     std::string waiting;
     if (!placeOf(destination, to, from, run, entry, waiting)) return;
