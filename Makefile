@@ -150,7 +150,7 @@ bench: native windows windows64
 	@isal=""; if [ -f /usr/include/isa-l/igzip_lib.h ]; then \
 	  cc -O2 -Wall -Wextra -Werror bench/isal_inflate_bound.c -lisal -o build/bench/isal_inflate_bound && \
 	  isal="--isal-bound build/bench/isal_inflate_bound"; fi; \
-	python3 tools/bench.py --program build/native/vnarchive --windows $$(tools/can-run-32bit >/dev/null && echo build/windows/vnarchive.exe || echo build/windows64/vnarchive.exe) \
+	python3 tools/bench.py --program build/native/vnarchive --faulty build/native/vnarchive_faults --windows $$(tools/can-run-32bit >/dev/null && echo build/windows/vnarchive.exe || echo build/windows64/vnarchive.exe) \
 	  --bound build/bench/deflate_bound $$isal --measure build/bench/measure --runs $(BENCH_RUNS) \
 	  $(if $(BENCH_TOOLS),--tools "$(BENCH_TOOLS)") --output build/bench/results.md
 

@@ -234,6 +234,60 @@ def report(name, corpus, results, table):
     return "\n".join(lines) + "\n"
 
 
+def durability(faulty, root, runs):
+    """What making the results durable costs, on a real ext4 (a loop-mounted
+    image on tmpfs; tmpfs itself has no disk to flush to): the fault build,
+    flushing and with VNA_FAULT_NO_FLUSH, in turns. Needs root for the mount."""
+    if os.geteuid() != 0 or shutil.which("mkfs.ext4") is None:
+        return "### durability on ext4: skipped (needs root and mkfs.ext4)\n"
+    image, mount = os.path.join(WORK, "ext4.img"), os.path.join(WORK, "ext4")
+    os.makedirs(mount, exist_ok=True)
+    with open(image, "wb") as fh:
+        fh.truncate(3 << 30)
+    subprocess.check_call(["mkfs.ext4", "-q", "-F", image])
+    subprocess.check_call(["mount", "-o", "loop", image, mount])
+    lines = ["### durability on ext4 (loop image on tmpfs): flushed against unflushed, same build",
+             "", "| job | unflushed wall s | flushed wall s | ratio | target |", "|---|---|---|---|---|"]
+    try:
+        out = os.path.join(WORK, "out")
+        os.makedirs(out, exist_ok=True)
+        jobs = []
+        for name, target in (("small", 1.10), ("single", 1.05)):
+            archive = os.path.join(out, name + ".vna")
+            subprocess.check_call([faulty, "-a", os.path.join(root, name), archive])
+            dest = os.path.join(mount, "t")
+            jobs.append(("-x %s" % name, [faulty, "-x", archive, dest], dest, target))
+        earlier = os.path.join(mount, "a.vna")
+        jobs.append(("-a small over an earlier archive",
+                     [faulty, "-a", os.path.join(root, "small"), earlier], None, 1.03))
+        for label, command, dest, target in jobs:
+            times = {True: [], False: []}
+            for _ in range(runs):
+                for flushed in (False, True):
+                    if dest:
+                        shutil.rmtree(dest, ignore_errors=True)
+                    else:
+                        with open(earlier, "wb") as fh:
+                            fh.write(b"earlier")
+                    # Nothing of the last run is left to write back meanwhile.
+                    subprocess.check_call(["sync", "-f", mount])
+                    env = dict(os.environ)
+                    if not flushed:
+                        env["VNA_FAULT_NO_FLUSH"] = "1"
+                    times[flushed].append(measure(command, env=env)[0])
+            plain, durable = statistics.median(times[False]), statistics.median(times[True])
+            lines.append("| %s | %.3f | %.3f | %.2fx | %.2fx |" % (label, plain, durable,
+                                                                 durable / plain, target))
+            if dest:
+                shutil.rmtree(dest, ignore_errors=True)
+        for name in ("small", "single"):
+            os.remove(os.path.join(out, name + ".vna"))
+    finally:
+        subprocess.call(["umount", mount])
+        os.remove(image)
+    return "\n".join(lines) + "\n"
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
@@ -244,6 +298,7 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--corpora", default="headers,mixed,single,small")
     parser.add_argument("--tools", help="comma-separated labels' beginnings; all when absent")
+    parser.add_argument("--faulty", help="the fault build, for the cost of flushing")
     parser.add_argument("--output")
     args = parser.parse_args()
     global MEASURE
@@ -264,6 +319,10 @@ def main():
         corpus = os.path.join(root, name)
         results = run_corpus(name, corpus, os.path.join(root, name + ".list"), table, args.runs)
         section = report(name, corpus, results, table)
+        print(section, flush=True)
+        text += section + "\n"
+    if args.faulty:
+        section = durability(os.path.abspath(args.faulty), root, args.runs)
         print(section, flush=True)
         text += section + "\n"
     if args.output:

@@ -242,6 +242,20 @@ TEST(PosixSeam, ReplacingAReadOnlyFileLeavesItsOtherNamesAlone) {
   chmod(native(box.path("elsewhere")).c_str(), 0644);
 }
 
+TEST(PosixSeam, APrivateFileIsOpenToItsOwnerOnlyWhateverTheUmask) {
+  Sandbox box;
+  platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.path("").text()), platform::HeldDirectory::Outcome::Held);
+  mode_t previous = umask(0);
+  HANDLE file = held.createPrivate("p");
+  umask(previous);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  struct stat st;
+  ASSERT_EQ(stat(native(box.path("p")).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 TEST(PosixSeam, SymbolicLinksActLikeReparsePoints) {
   Sandbox box;
   writeFile(box.path("target.txt"), "target");

@@ -436,6 +436,47 @@ TEST(HeldDirectoryContract, OperationsActInTheDirectoryThatWasHeld) {
   }
 }
 
+TEST(HeldDirectoryContract, ALockedFileRefusesAnotherOpensLockUntilClosed) {
+  Sandbox box;
+  platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.path("").text()), platform::HeldDirectory::Outcome::Held);
+  HANDLE owner = held.createPrivate("j.jnl");
+  ASSERT_NE(owner, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(held.createPrivate("j.jnl"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+  OVERLAPPED whole = {};
+  const DWORD exclusive = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
+  ASSERT_TRUE(LockFileEx(owner, exclusive, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, &whole));
+  HANDLE other = held.createFile("j.jnl", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(LockFileEx(other, exclusive, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, &whole));
+  EXPECT_EQ(GetLastError(), ERROR_LOCK_VIOLATION);
+  CloseHandle(owner);
+  EXPECT_TRUE(LockFileEx(other, exclusive, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, &whole));
+  CloseHandle(other);
+}
+
+TEST(HeldDirectoryContract, AListingWithAPatternShowsOnlyTheNamesThatMatch) {
+  Sandbox box;
+  for (const char* name : {"~vna1-2.jnl", "~vna33-0.jnl", "~vna1-2.tmp", "vna1-2.jnl", "a.txt"}) {
+    writeFile(box.path(name), "x");
+  }
+  platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.path("").text()), platform::HeldDirectory::Outcome::Held);
+  std::set<std::string> listed;
+  WIN32_FIND_DATAW data;
+  HANDLE find = held.findFirst(&data, "~vna*.jnl");
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  do {
+    std::string name;
+    for (const WCHAR* c = data.cFileName; *c != 0; ++c) name += static_cast<char>(*c);
+    listed.insert(name);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  EXPECT_EQ(listed, (std::set<std::string>{"~vna1-2.jnl", "~vna33-0.jnl"}));
+}
+
 TEST(HeldDirectoryContract, NamesThatWouldLeaveTheDirectoryAreRefused) {
   Sandbox box;
   makeDirectory(box.path("d"));

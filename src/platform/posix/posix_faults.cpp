@@ -19,6 +19,7 @@ struct FaultPlan {
   DWORD code = 0;
   const char* report = nullptr;
   FILE* trace = nullptr;
+  bool noFlush = false;
   unsigned long calls = 0;
 
   FaultPlan() {
@@ -26,6 +27,7 @@ struct FaultPlan {
     if (const char* at = std::getenv("VNA_FAULT_CRASH_AT")) crashAt = std::strtoul(at, nullptr, 10);
     if (const char* code_ = std::getenv("VNA_FAULT_CODE")) code = std::strtoul(code_, nullptr, 10);
     report = std::getenv("VNA_FAULT_REPORT");
+    noFlush = std::getenv("VNA_FAULT_NO_FLUSH") != nullptr;
     if (const char* path = std::getenv("VNA_FAULT_TRACE")) trace = std::fopen(path, "w");
   }
   ~FaultPlan() {
@@ -50,6 +52,8 @@ void traceCall(const char* call, const char* name) {
   std::fprintf(p.trace, "%s %s\n", call, name != nullptr ? name : "");
   std::fflush(p.trace);
 }
+
+bool skipFlush() { return plan().noFlush; }
 
 bool crashDue() {
   FaultPlan& p = plan();

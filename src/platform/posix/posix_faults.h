@@ -10,6 +10,8 @@
 
 namespace vna::platform::posix {
 
+// With VNA_FAULT_NO_FLUSH set, the calls that make data durable succeed
+// without flushing anything: the bench's measure of what flushing costs.
 // With VNA_FAULT_TRACE naming a file, the calls that make data durable or
 // move a file into place are written there in order, one a line (the call,
 // then its name argument), so that tests can check their order.
@@ -21,11 +23,13 @@ bool injectFault();
 bool crashDue();
 [[noreturn]] void crashNow();
 void traceCall(const char* call, const char* name);
+bool skipFlush();
 #else
 constexpr bool injectFault() { return false; }
 constexpr bool crashDue() { return false; }
 [[noreturn]] inline void crashNow() { __builtin_trap(); }
 inline void traceCall(const char*, const char*) {}
+constexpr bool skipFlush() { return false; }
 #endif
 
 }  // namespace vna::platform::posix

@@ -260,6 +260,10 @@ BOOL HeldDirectory::flushWritten() const {
   // A path-only descriptor is refused by syncfs; one opened for reading is not.
   int fd = openat(descriptorOf(handle_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   posix::traceCall("syncfs", "");
+  if (posix::skipFlush()) {
+    if (fd >= 0) close(fd);
+    return TRUE;
+  }
   if (fd < 0 || syncfs(fd) != 0) {
     int error = errno;
     if (fd >= 0) close(fd);

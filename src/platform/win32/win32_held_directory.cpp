@@ -184,7 +184,7 @@ BOOL HeldDirectory::replaceFile(LPCSTR from, LPCSTR to) const {
   }
   if (!SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL)) return failed(code);
   if (MoveFileExA(source.c_str(), target.c_str(), move)) return TRUE;
-  DWORD code = GetLastError();
+  code = GetLastError();
   SetFileAttributesA(target.c_str(), attributes);
   return failed(code);
 }
