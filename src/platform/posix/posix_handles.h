@@ -26,6 +26,8 @@ struct FileObject : HandleObject {
   int fd;
   bool writable;
   off_t position = 0;
+  // Where the bytes written since the last write-back started begin.
+  off_t writtenBack = 0;
   // What fstat said at the open. For a file opened only for reading it
   // answers size and identity queries (the system reads a file's size as of
   // its opening); a writable file is asked again each time.
