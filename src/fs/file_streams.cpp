@@ -54,11 +54,11 @@ void FileHandle::prepareFlush() {
   if (!platform::prepareFlush(handle_)) mapWriteError(GetLastError());
 }
 
-bool FileHandle::lock(bool wait) {
+bool FileHandle::tryLock() {
   if (handle_ == INVALID_HANDLE_VALUE) return false;
   OVERLAPPED whole = {};
-  const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
-  return LockFileEx(handle_, flags, 0, 0xFFFFFFFFu, 0xFFFFFFFFu, &whole) != FALSE;
+  return LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 0xFFFFFFFFu,
+                    0xFFFFFFFFu, &whole) != FALSE;
 }
 
 uint32_t FileHandle::size() const {
@@ -212,13 +212,19 @@ namespace {
 // lockCreated's check, with `query` and `remove` acting on the name.
 template <class Query, class Remove>
 bool stillNamed(WritableFileHandle& file, Query query, Remove remove) {
-  file.lock(true);
+  const bool taken = !file.tryLock() && GetLastError() == ERROR_LOCK_VIOLATION;
   FileIdentity mine;
-  if (!file.identity(mine)) return true;
   FileIdentity named;
-  const bool known = query(named);
-  if (known && named == mine) return true;
+  bool known = false;
+  if (file.identity(mine)) {
+    known = query(named);
+    if (known && named == mine && !taken) return true;
+  } else if (!taken) {
+    return true;
+  }
   file.close();
+  // Only a name that no longer shows this file may be removed: it is gone,
+  // or still this one where the OS could not say.
   if (!known) remove();
   return false;
 }
@@ -228,7 +234,7 @@ bool stillNamed(WritableFileHandle& file, Query query, Remove remove) {
 bool WritableFileHandle::lockCreated(const FilePath& path) {
   return stillNamed(
       *this, [&](FileIdentity& named) { return queryFileIdentity(path, named); },
-      [&] { removePathQuietly(path); });
+      [&] { DeleteFileA(path.text()); });
 }
 
 bool WritableFileHandle::lockCreated(const platform::HeldDirectory& directory, const char* name) {

@@ -50,10 +50,10 @@ class FileHandle {
   // (platform::prepareFlush); the write table on failure.
   void prepareFlush();
   // An exclusive lock on the whole file, kept until the handle is closed:
-  // how a live run's file is told from a dead run's. With `wait` false,
-  // false at once when another open of the file holds it. False on any
-  // failure; never throws.
-  bool lock(bool wait);
+  // how a live run's file is told from a dead run's. Never waits: false at
+  // once, with ERROR_LOCK_VIOLATION, when another open of the file holds
+  // it; false on any other failure too. Never throws.
+  bool tryLock();
   // Low 32 bits of the size.
   uint32_t size() const;
   // The whole 64-bit size.
@@ -87,11 +87,13 @@ class WritableFileHandle : public FileHandle {
   bool createNew(const FilePath& path);
   // The same for `name` in `directory`.
   bool createNew(const platform::HeldDirectory& directory, const char* name);
-  // Locks the file this handle just created at `path` (lock(true)) and
-  // tells whether the name still holds it. A run that removes killed runs'
-  // leftovers takes an empty unlocked one for dead, and may have removed it
-  // between the create and the lock: false then, with the handle closed,
-  // and the name removed unless another file now stands there.
+  // Locks the file this handle just created at `path` and tells whether
+  // it may be used. A run that removes killed runs' leftovers takes an
+  // empty unlocked one for dead, and may hold it or have removed it between
+  // the create and the lock; no other process may stall the run by holding
+  // it either. False in those cases, with the handle closed and the name
+  // removed when it may still be this file's: the caller takes another
+  // name. Where the file system has no locks, the file is used unlocked.
   bool lockCreated(const FilePath& path);
   // The same for `name` in `directory`.
   bool lockCreated(const platform::HeldDirectory& directory, const char* name);

@@ -76,7 +76,7 @@ void removeLeftArchives(const FilePath& archive) noexcept {
   try {
     std::string directory(archive.text());
     std::string::size_type separator = directory.find_last_of("\\/");
-    // A root keeps its separator ("/", "D:\\").
+    // A root keeps its separator ("/", "D:\").
     if (separator == std::string::npos) {
       directory = ".";
     } else {
@@ -97,7 +97,7 @@ void removeLeftArchives(const FilePath& archive) noexcept {
       // A live run holds its temporary locked from before its first byte.
       FileIdentity locked;
       FileIdentity named;
-      if (!file.lock(false) || !file.identity(locked) ||
+      if (!file.tryLock() || !file.identity(locked) ||
           !queryFileIdentity(beside, name.c_str(), named) || !(locked == named) ||
           !isLeftArchive(name.c_str(), file)) {
         continue;

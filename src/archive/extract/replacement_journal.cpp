@@ -227,7 +227,7 @@ void settleJournal(TargetDirectory& destination, const std::string& name) {
   }
   // A live run holds its journal locked; one that cannot be locked at all
   // is left alone too.
-  if (!journal.lock(false)) return;
+  if (!journal.tryLock()) return;
   // Still the file of that name: another run may have settled and removed
   // it between the open and the lock.
   FileIdentity locked;
