@@ -49,6 +49,13 @@ def run(args, cwd, program=None, runner=None):
         command = [WINE_RUN, "--direct"] + command
     code, stdout, stderr = run_program(command, cwd, env)
     if runner == "wine":
+        if code == 1 and stdout == "" and all(l.startswith("wine:") for l in stderr.splitlines()):
+            # The program ends with 0 or 255 only: 1 with nothing but the
+            # loader's notes is Wine failing to start it (seen once under load
+            # in a full make test). Started once more; a second such failure
+            # is reported as it is.
+            sys.stderr.write("Wine did not start the program (%r); once more\n" % stderr)
+            code, stdout, stderr = run_program(command, cwd, env)
         # Wine's own loader notes are not the program's output.
         stderr = "".join(l for l in stderr.splitlines(True) if not l.startswith("wine:"))
     return code, stdout, stderr
@@ -1083,7 +1090,12 @@ class CreationRaces(Base):
         for name, _, data in records:
             # The attacker's own files in the source are the source's too.
             listed = name.rsplit(".", 1)[0] if name.endswith((".new", ".lnk")) else name
-            self.assertEqual(data, b"inside " + listed.encode(), name)
+            expected = b"inside " + listed.encode()
+            if name.endswith(".new"):
+                # Read while the attacker was still writing it: a prefix.
+                self.assertTrue(expected.startswith(data), (name, data))
+            else:
+                self.assertEqual(data, expected, name)
 
     def test_listed_files_replaced_by_links_to_a_fifo_outside_never_open_it(self):
         os.mkfifo(self.p("outside/fifo"), 0o600)
