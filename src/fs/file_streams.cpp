@@ -109,6 +109,19 @@ DWORD FileHandle::openIn(const platform::HeldDirectory& directory, const char* n
   return code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE;
 }
 
+bool FileHandle::openLeftover(const platform::HeldDirectory& directory, const char* name) {
+  if (openIn(directory, name, true) != ERROR_SUCCESS) return false;
+  FileIdentity locked;
+  FileIdentity named;
+  if (!isLink() && tryLock() && identity(locked) && queryFileIdentity(directory, name, named) &&
+      locked == named) {
+    return true;
+  }
+  CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+  return false;
+}
+
 namespace {
 
 std::string finalPathOf(HANDLE handle) {

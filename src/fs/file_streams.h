@@ -41,6 +41,12 @@ class FileHandle {
   // regular file opens. Returns the Win32 code of a failure, 0 on success;
   // never throws.
   DWORD openIn(const platform::HeldDirectory& directory, const char* name, bool asItself);
+  // Opens `name` in `directory` as a file that a dead run left: a regular
+  // file, not a link, that no other open holds locked, and that the name
+  // still shows once this handle holds the lock (kept until it is closed),
+  // so no live run's file and none that another run settled meanwhile is
+  // taken. False, with nothing open, otherwise; never throws.
+  bool openLeftover(const platform::HeldDirectory& directory, const char* name);
   // Does nothing without a handle; always ends without one; reports failure.
   void close();
   // Makes what was written durable before the handle is closed; the write

@@ -35,6 +35,22 @@ std::set<std::string> listing(const FilePath& directory) {
   return names;
 }
 
+// The names a held directory's listing shows for `pattern` (none when it
+// cannot start).
+std::set<std::string> heldListing(const platform::HeldDirectory& held, const char* pattern) {
+  std::set<std::string> listed;
+  WIN32_FIND_DATAW data;
+  HANDLE find = held.findFirst(&data, pattern);
+  if (find == INVALID_HANDLE_VALUE) return listed;
+  do {
+    std::string name;
+    for (const WCHAR* c = data.cFileName; *c != 0; ++c) name += static_cast<char>(*c);
+    listed.insert(name);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return listed;
+}
+
 TEST(SeamContract, WrittenBytesReadBackAtExplicitPositions) {
   Sandbox box;
   HANDLE file = createAlways(box.path("f.bin"));
@@ -413,16 +429,7 @@ TEST(HeldDirectoryContract, OperationsActInTheDirectoryThatWasHeld) {
   EXPECT_EQ(sub.holdIn(held, "f.txt"), platform::HeldDirectory::Outcome::Absent);
   const char* real = moved ? "moved" : "d";
   EXPECT_EQ(listing(box.path(real)), (std::set<std::string>{".", "..", "f.txt", "sub"}));
-  std::set<std::string> listed;
-  WIN32_FIND_DATAW data;
-  HANDLE find = held.findFirst(&data);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  do {
-    std::string name;
-    for (const WCHAR* c = data.cFileName; *c != 0; ++c) name += static_cast<char>(*c);
-    listed.insert(name);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+  std::set<std::string> listed = heldListing(held, "*.*");
   EXPECT_EQ(listed, (std::set<std::string>{".", "..", "f.txt", "sub"}));
   EXPECT_FALSE(held.removeDirectory("f.txt"));
   EXPECT_FALSE(held.deleteFile("sub"));
@@ -464,16 +471,7 @@ TEST(HeldDirectoryContract, AListingWithAPatternShowsOnlyTheNamesThatMatch) {
   }
   platform::HeldDirectory held;
   ASSERT_EQ(held.hold(box.path("").text()), platform::HeldDirectory::Outcome::Held);
-  std::set<std::string> listed;
-  WIN32_FIND_DATAW data;
-  HANDLE find = held.findFirst(&data, "~vna*.jnl");
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  do {
-    std::string name;
-    for (const WCHAR* c = data.cFileName; *c != 0; ++c) name += static_cast<char>(*c);
-    listed.insert(name);
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+  std::set<std::string> listed = heldListing(held, "~vna*.jnl");
   EXPECT_EQ(listed, (std::set<std::string>{"~vna1-2.jnl", "~vna33-0.jnl"}));
 }
 

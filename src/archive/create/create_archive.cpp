@@ -92,16 +92,9 @@ void removeLeftArchives(const FilePath& archive) noexcept {
       for (; listing.isValid(); listing.next()) left.push_back(listing.item().fileName());
     }
     for (const std::string& name : left) {
-      FileHandle file;
-      if (file.openIn(beside, name.c_str(), true) != ERROR_SUCCESS || file.isLink()) continue;
       // A live run holds its temporary locked from before its first byte.
-      FileIdentity locked;
-      FileIdentity named;
-      if (!file.tryLock() || !file.identity(locked) ||
-          !queryFileIdentity(beside, name.c_str(), named) || !(locked == named) ||
-          !isLeftArchive(name.c_str(), file)) {
-        continue;
-      }
+      FileHandle file;
+      if (!file.openLeftover(beside, name.c_str()) || !isLeftArchive(name.c_str(), file)) continue;
       file.close();
       beside.deleteFile(name.c_str());
     }

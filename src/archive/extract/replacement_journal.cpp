@@ -220,22 +220,10 @@ namespace {
 void settleJournal(TargetDirectory& destination, const std::string& name) {
   std::string run;
   if (!isTemporaryName(name.c_str(), kJournalExtension, run)) return;
-  FileHandle journal;
-  if (journal.openIn(destination.target(), name.c_str(), true) != ERROR_SUCCESS ||
-      journal.isLink()) {
-    return;
-  }
   // A live run holds its journal locked; one that cannot be locked at all
   // is left alone too.
-  if (!journal.tryLock()) return;
-  // Still the file of that name: another run may have settled and removed
-  // it between the open and the lock.
-  FileIdentity locked;
-  FileIdentity named;
-  if (!journal.identity(locked) || !queryFileIdentity(destination.target(), name.c_str(), named) ||
-      !(locked == named)) {
-    return;
-  }
+  FileHandle journal;
+  if (!journal.openLeftover(destination.target(), name.c_str())) return;
   bool verified = false;
   Contents contents = readRecords(journal, verified, [](const std::string&, const std::string&) {});
   if (contents == Contents::Foreign) return;
