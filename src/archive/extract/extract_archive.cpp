@@ -170,9 +170,11 @@ class TimestampCheck {
 }  // namespace
 
 unsigned extractEntries(const FilePath& archive, const FilePath& target,
-                        const ExtractionLimit& limit) {
+                        const ExtractionLimit& limit, InflateThread thread) {
   FileHandle file(archive);
-  CompressedStreamReader reader(file);
+  // The archive is read on its own thread where it can be, while this one
+  // writes the files: this thread alone acts on the target.
+  CompressedStreamReader reader(file, nullptr, thread);
   if (limit.armed) reader.setByteLimit(limit.bytes);
 
   TargetDirectory destination(target);
@@ -234,13 +236,13 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target,
   }
 }
 
-void extractArchive(const FilePath& archive, const FilePath& target) {
+void extractArchive(const FilePath& archive, const FilePath& target, InflateThread thread) {
   FileItem item;
   if (!item.lookup(archive)) throw ExceptionPL("Unable to open source location!\n");
   ensureDirectory(target);
   unsigned failures = 0;
   try {
-    failures = extractEntries(archive, target, ExtractionLimit());
+    failures = extractEntries(archive, target, ExtractionLimit(), thread);
   } catch (const ExceptionPL&) {
     throw;
   } catch (const FormatError&) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "archive/format/format.h"
+#include "archive/stream/processors.h"
 #include "fs/errors.h"
 
 namespace vna {
@@ -108,11 +109,7 @@ void BlockDeflater::stopWorkers() {
 }
 
 unsigned BlockDeflater::availableWorkers() {
-  DWORD_PTR processMask = 0;
-  DWORD_PTR systemMask = 0;
-  if (!GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask)) return 0;
-  unsigned processors = 0;
-  for (; processMask != 0; processMask &= processMask - 1) ++processors;
+  unsigned processors = processorsAvailable();
   // With one processor a worker thread would only add switches.
   if (processors <= 1) return 0;
   return processors < kMaxWorkers ? processors : kMaxWorkers;

@@ -8,23 +8,25 @@
 
 #include "archive/format/format.h"
 #include "archive/inflate/inflater.h"
+#include "archive/stream/inflate_ahead.h"
 #include "archive/checks/stream_crc.h"
 #include "archive/stream/push_back_source.h"
-#include "archive/stream/zlib_stream.h"
 #include "fs/byte_range.h"
 #include "fs/file_streams.h"
 
 namespace vna {
 
-class CompressedStreamReader : private InflateInput {
+class CompressedStreamReader {
  public:
   // Reads the header. FileStartingBytesNotRecognized (the 12 bytes pushed
   // back), FormatError, or the read errors (EndOfFileError under 12 bytes).
   // `file` is opened and closed by the caller. A compressed body is decoded
   // by `engine`, or by the build's own (newInflater) when none is given;
-  // every engine gives the same results.
-  explicit CompressedStreamReader(FileHandle& file, const InflaterEngine* engine = nullptr);
-  ~CompressedStreamReader() override;
+  // every engine gives the same results. `thread` says whether it is
+  // decoded ahead on a thread of its own; the results are the same.
+  explicit CompressedStreamReader(FileHandle& file, const InflaterEngine* engine = nullptr,
+                                  InflateThread thread = InflateThread::kWhereProcessors);
+  ~CompressedStreamReader();
   CompressedStreamReader(const CompressedStreamReader&) = delete;
   CompressedStreamReader& operator=(const CompressedStreamReader&) = delete;
 
@@ -52,45 +54,25 @@ class CompressedStreamReader : private InflateInput {
   uint64_t consumed() const { return consumed_; }
 
  private:
-  enum class Pending { None, Format, End };
-  // Engines pay a fixed cost per call (ISA-L keeps its 32 KiB window by
-  // copying), so they are called for long runs: reads shorter than a block
-  // are served from a block inflated ahead, and input comes in long pieces.
-  static constexpr std::size_t kBlockSize = 256 * 1024;
-  static constexpr std::size_t kInputSize = 128 * 1024;
-  static constexpr std::size_t kDirectRead = kBlockSize;
-
-  // The engine's input: the zlib stream in long pieces; a restart goes
-  // back to the first byte after the zlib header.
-  bool refill(InflateSpans& io) override;
-  void restart(InflateSpans& io) override;
-  bool used() const override;
-  bool finishStream();
-  [[noreturn]] static void raise(Pending what);
-  std::size_t inflateInto(uint8_t* begin, uint8_t* end, bool partial);
+  // Moves to the next decoded block, once every byte of the current one is
+  // delivered; throws where the stream ends or fails.
+  void nextBlock();
   // Adds the bytes of the block delivered since the last call to `crc_`.
   void takeBlockCrc();
 
-  FileHandle& file_;
-  std::unique_ptr<Inflater> engine_;
-  InflateSpans io_;
   FileReader fileReader_;
   FileSection section_;
   PushBackSource pushBack_;
   ByteSource& source_;
-  // Refills land after kMaxInflateTail bytes of room, where an engine puts
-  // back what it read past the end of the deflate data. Both buffers
-  // are allocated only for a compressed body.
-  std::unique_ptr<uint8_t[]> input_;
-  // Inflated ahead for small reads: [outNext_, outEnd_) not yet delivered.
-  std::unique_ptr<uint8_t[]> block_;
+  // The compressed body, decoded in blocks: [outNext_, block_.length) of
+  // the current one not yet delivered, its bytes from crcFrom_ on not yet
+  // in the check value.
+  std::unique_ptr<InflateAhead> inflated_;
+  InflateAhead::Block block_;
   std::size_t outNext_ = 0;
-  std::size_t outEnd_ = 0;
   std::size_t crcFrom_ = 0;
-  Pending pending_ = Pending::None;
-  bool compressed_ = false;
-  bool streamEnded_ = false;
-  bool damaged_ = false;
+  // The stored body's bytes for readInPlace.
+  std::unique_ptr<uint8_t[]> stored_;
   uint32_t storedCheck_ = 0;
   StreamCrc crc_;
   bool checkTaken_ = false;

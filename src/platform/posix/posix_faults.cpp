@@ -2,6 +2,7 @@
 
 #ifdef VNA_FAULT_INJECTION
 
+#include <atomic>
 #include <cstdio>
 #include <csignal>
 #include <cstdlib>
@@ -15,12 +16,13 @@ namespace {
 struct FaultPlan {
   unsigned long failAt = 0;
   unsigned long crashAt = 0;
-  unsigned long changes = 0;
+  // Counted from more than one thread: the archive is read on its own.
+  std::atomic<unsigned long> changes{0};
   DWORD code = 0;
   const char* report = nullptr;
   FILE* trace = nullptr;
   bool noFlush = false;
-  unsigned long calls = 0;
+  std::atomic<unsigned long> calls{0};
 
   FaultPlan() {
     if (const char* at = std::getenv("VNA_FAULT_AT")) failAt = std::strtoul(at, nullptr, 10);
@@ -33,7 +35,7 @@ struct FaultPlan {
   ~FaultPlan() {
     if (report == nullptr) return;
     if (FILE* out = std::fopen(report, "w")) {
-      std::fprintf(out, "%lu\n%lu\n", calls, changes);
+      std::fprintf(out, "%lu\n%lu\n", calls.load(), changes.load());
       std::fclose(out);
     }
   }
