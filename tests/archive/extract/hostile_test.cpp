@@ -19,21 +19,46 @@ using test::record;
 using test::Sandbox;
 using Tree = std::map<std::string, std::string>;
 
-// Extracts `bytes` into a fresh "out"; returns true on success.
-bool extractBytes(const Sandbox& box, const std::string& bytes) {
+// What one extraction told and left: "" on success, the message of an
+// ExceptionPL, or the class of any other error that a damaged archive may
+// raise; then the target's files.
+struct Result {
+  std::string told;
+  Tree out;
+  bool operator==(const Result& other) const { return told == other.told && out == other.out; }
+};
+
+// Extracts `bytes` into a fresh "out".
+Result extractWith(const Sandbox& box, const std::string& bytes, InflateThread thread) {
   test::removeTree(box.path("out"));
   test::writeFile(box.path("a.vna"), bytes);
+  Result result;
   try {
-    extractArchive(box.path("a.vna"), box.path("out"));
-    return true;
-  } catch (const ExceptionPL&) {
-  } catch (const FormatError&) {
-  } catch (const FileIOError&) {
+    extractArchive(box.path("a.vna"), box.path("out"), thread);
+  } catch (const ExceptionPL& e) {
+    result.told = e.what();
+  } catch (const FileIOError& e) {
+    result.told = "FileIOError " + std::to_string(e.code());
+  } catch (const DebuggableException& e) {
+    result.told = e.what();
   } catch (const InvalidTime&) {
-  } catch (const ParsingFailure&) {
+    result.told = "InvalidTime";
   } catch (const StackFull&) {
+    result.told = "StackFull";
   }
-  return false;
+  if (test::exists(box.path("out"))) result.out = test::snapshot(box.path("out"));
+  return result;
+}
+
+// Extracts `bytes` with the archive inflated on the extracting thread and
+// then on a thread of its own, which must tell and leave exactly the same;
+// returns true on success.
+bool extractBytes(const Sandbox& box, const std::string& bytes) {
+  Result alone = extractWith(box, bytes, InflateThread::kNone);
+  Result ahead = extractWith(box, bytes, InflateThread::kOne);
+  EXPECT_EQ(alone.told, ahead.told);
+  EXPECT_TRUE(alone.out == ahead.out) << "the two ways left different files";
+  return ahead.told.empty();
 }
 
 // Everything in the sandbox apart from the target and the archive.
@@ -102,6 +127,37 @@ TEST_F(HostileArchives, EverySingleBitFlipIsRejectedOrHarmless) {
   }
   // The filler byte carries no meaning: its eight flips are accepted.
   EXPECT_GE(accepted, 8);
+}
+
+TEST_F(HostileArchives, DamageAnywhereInALongArchiveEndsTheSameWithTheInflatingThread) {
+  // Files across the blocks the thread inflates ahead, so that damage lies
+  // ahead of the file being written: only the files before it may stand.
+  auto text = [](std::size_t size, uint32_t seed) {
+    std::string out;
+    while (out.size() < size) out += "line " + std::to_string(seed = seed * 1103515245u + 12345u) + "\n";
+    return out.substr(0, size);
+  };
+  test::makeDirectory(box.path("long"));
+  test::writeFile(box.path("long\\a.txt"), text(400000, 1));
+  test::makeDirectory(box.path("long\\d"));
+  test::writeFile(box.path("long\\d\\b.txt"), text(300000, 2));
+  test::writeFile(box.path("long\\d\\c.txt"), "small");
+  test::writeFile(box.path("long\\d\\e.txt"), text(700000, 3));
+  createArchive(box.path("long"), box.path("long.vna"));
+  const std::string whole = test::readFile(box.path("long.vna"));
+  original = test::snapshot(box.path("long"));
+  before = outside(box);
+  for (std::size_t at = 12; at < whole.size(); at += whole.size() / 23) {
+    ASSERT_FALSE(extractBytes(box, whole.substr(0, at))) << "accepted cut at " << at;
+    expectNoPartialFiles("cut at " + std::to_string(at));
+    std::string damaged = whole;
+    damaged[at] = static_cast<char>(damaged[at] ^ 0x10);
+    if (extractBytes(box, damaged)) {
+      ASSERT_EQ(test::snapshot(box.path("out")), original) << "accepted flip at " << at;
+    }
+    ASSERT_EQ(outside(box), before);
+    if (HasFatalFailure()) return;
+  }
 }
 
 TEST_F(HostileArchives, SizeFarBeyondTheDataIsRejectedAndNothingLeft) {
