@@ -1,4 +1,4 @@
-// Byte ranges and the abstract byte origin and destination.
+// Byte ranges and the abstract byte destination.
 #pragma once
 
 #include <cstddef>
@@ -19,18 +19,6 @@ struct ConstByteRange {
   ConstByteRange(const uint8_t* b, const uint8_t* e) : begin(b), end(e) {}
   ConstByteRange(const ByteRange& r) : begin(r.begin), end(r.end) {}  // NOLINT: widening
   std::size_t length() const { return static_cast<std::size_t>(end - begin); }
-};
-
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Always the negation of hasMore.
-  virtual bool atEnd() = 0;
-  virtual bool hasMore() = 0;
-  // Fills all of `range` or throws.
-  virtual void readExact(ByteRange range) = 0;
-  // Stores what is available and advances range.begin past it.
-  virtual void readSome(ByteRange& range) = 0;
 };
 
 class ByteSink {

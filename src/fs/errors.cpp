@@ -31,10 +31,6 @@ ExceptionPL::~ExceptionPL() {
 }
 const char* ExceptionPL::what() const { return text_; }
 
-UntrustedByteLimitExceeded::UntrustedByteLimitExceeded()
-    : ExceptionPL("A compressed file has exceeded the length limit set for its reader.") {}
-UntrustedByteLimitExceeded::~UntrustedByteLimitExceeded() = default;
-
 const char* DebuggableException::what() const noexcept {
   // The name is computed once per class and kept, so the pointer stays valid
   // for the life of the process whatever happens to this object.

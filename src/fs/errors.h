@@ -1,7 +1,7 @@
 // The error classes of the whole system. Failures travel only as these
-// exceptions, thrown by value and caught by reference. Only ExceptionPL (and
-// its subclass) carries a text for the user; every other class is named after
-// its condition and reaches the user as "Unknown exception.".
+// exceptions, thrown by value and caught by reference. Only ExceptionPL
+// carries a text for the user; every other class is named after its
+// condition and reaches the user as "Unknown exception.".
 #pragma once
 
 #include <cstdint>
@@ -20,12 +20,6 @@ class ExceptionPL {
 
  private:
   char* text_;
-};
-
-class UntrustedByteLimitExceeded : public ExceptionPL {
- public:
-  UntrustedByteLimitExceeded();
-  ~UntrustedByteLimitExceeded() override;
 };
 
 // what() names the most-derived class: "class DataOverflow".
@@ -66,7 +60,6 @@ VNA_FILE_IO_SUBCLASS(EndOfFileError)
 #undef VNA_FILE_IO_SUBCLASS
 
 class FormatError {};
-class UnexpectedEndOfSection : public FormatError {};
 class FileStartingBytesNotRecognized : public FormatError {};
 class UnexpectedEndOfCompressedFile : public FormatError {};
 
@@ -80,12 +73,9 @@ class WrongDayOfWeek : public InvalidTime {};
 class NoTimeZone : public InvalidTime {};
 
 class FileItemError {};
-class FileReadingLoopEndOfFileError {};
 class ArchiveWriterError {};
 class DeflateInitError {};
 class DeflateError {};
-class DeflateEndError {};
-class PushBackBufferOverflow {};
 class StringyLengthTooLong {};
 class StackFull {};
 

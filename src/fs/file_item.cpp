@@ -242,11 +242,6 @@ ZoneInformation timeZoneInformation() {
   return ZoneInformation{code, record};
 }
 
-int64_t activeZoneBias() {
-  ZoneInformation zone = timeZoneInformation();
-  return zoneBiasSeconds(zone.code, zone.record);
-}
-
 bool isOnFatVolume(const char* path) {
   if (path == nullptr) return false;
   std::size_t length = std::strlen(path);

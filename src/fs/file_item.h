@@ -98,11 +98,10 @@ struct ZoneInformation {
 };
 // Asked of the OS once per process.
 ZoneInformation timeZoneInformation();
-// Seconds of the bias in force now (standard or daylight), 0 when unknown.
-int64_t activeZoneBias();
 
-// The arithmetic behind the two functions above, with the zone given, so
-// that it can be checked with any zone on any platform.
+// The arithmetic behind the two functions above, with the zone passed in:
+// the tests give it the standard and the daylight state, which the
+// machine's own zone (UTC under the test suite) never reaches.
 int64_t zoneBiasSeconds(DWORD code, const TIME_ZONE_INFORMATION& zone);
 int64_t fatCorrectedMicroseconds(int64_t utcMicroseconds, DWORD code,
                                  const TIME_ZONE_INFORMATION& zone);

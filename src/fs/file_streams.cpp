@@ -6,7 +6,6 @@
 
 #include "fs/error_tables.h"
 #include "fs/errors.h"
-#include "fs/file_item.h"
 #include "fs/fs_ops.h"
 
 namespace vna {
@@ -263,15 +262,6 @@ bool WritableFileHandle::createPrivate(const platform::HeldDirectory& directory,
   return madeNew(handle_);
 }
 
-void WritableFileHandle::open(const FilePath& path) {
-  close();
-  FileItem item;
-  if (!item.lookup(path)) throw FileNotFoundError();
-  handle_ = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) mapCreateError(GetLastError());
-}
-
 FilePath WritableFileHandle::createTemporaryBeside(const FilePath& path, unsigned& next) {
   std::string directory(path.text());
   std::string::size_type separator = directory.find_last_of("\\/");
@@ -374,44 +364,6 @@ void FileWriter::write(ConstByteRange range) {
   // The OS taking fewer bytes than asked means they are not on disk.
   if (written != length) throw DiskFullError();
   position_ += length;
-}
-
-void FileReadingLoop::start(uint8_t* bufferBegin, uint8_t* bufferEnd, const FileHandle& handle,
-                            uint32_t position) {
-  bufferBegin_ = bufferBegin;
-  bufferEnd_ = bufferEnd;
-  chunkEnd_ = bufferBegin;
-  uint32_t size = handle.size();
-  reader_.attach(handle, position);
-  remaining_ = size - position;
-  if (remaining_ != 0) fill();
-}
-
-void FileReadingLoop::start(uint8_t* bufferBegin, uint8_t* bufferEnd, const FileHandle& handle,
-                            uint32_t position, uint32_t size) {
-  bufferBegin_ = bufferBegin;
-  bufferEnd_ = bufferEnd;
-  chunkEnd_ = bufferBegin;
-  reader_.attach(handle, position, size);
-  remaining_ = size - position;
-  if (remaining_ != 0) fill();
-}
-
-void FileReadingLoop::advance() {
-  remaining_ -= static_cast<uint32_t>(chunkEnd_ - bufferBegin_);
-  if (remaining_ != 0) fill();
-}
-
-void FileReadingLoop::fill() {
-  if (reader_.atEnd()) throw FileReadingLoopEndOfFileError();
-  std::size_t capacity = static_cast<std::size_t>(bufferEnd_ - bufferBegin_);
-  std::size_t request = remaining_ < capacity ? remaining_ : capacity;
-  ByteRange range{bufferBegin_, bufferBegin_ + request};
-  reader_.readSome(range);
-  chunkEnd_ = range.begin;
-  // A file that shrank after the loop started gives nothing more; stop
-  // instead of asking for ever.
-  if (chunkEnd_ == bufferBegin_) throw FileReadingLoopEndOfFileError();
 }
 
 }  // namespace vna

@@ -1,7 +1,7 @@
-// The only road to file contents: handles, positional readers and writers,
-// a chunked copy loop and a ByteSource over a reader. Every OS failure
-// becomes an error class through the per-operation tables. Readers and
-// writers refer to handles their callers own and keep alive.
+// The only road to file contents: handles and positional readers and
+// writers. Every OS failure becomes an error class through the
+// per-operation tables. Readers and writers refer to handles their callers
+// own and keep alive.
 #pragma once
 
 #include <cstdint>
@@ -29,13 +29,13 @@ class FileHandle {
  public:
   FileHandle() = default;
   // Opens an existing file for reading (others may read too).
-  explicit FileHandle(const FilePath& path) { FileHandle::open(path); }
+  explicit FileHandle(const FilePath& path) { open(path); }
   virtual ~FileHandle();
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
 
   // Call once on a fresh object. Failure: the open table.
-  virtual void open(const FilePath& path);
+  void open(const FilePath& path);
   // Opens `name` in `directory` for reading. `asItself`: a link there opens
   // as the link (isLink tells); otherwise a link is followed. Only a
   // regular file opens. Returns the Win32 code of a failure, 0 on success;
@@ -105,8 +105,6 @@ class WritableFileHandle : public FileHandle {
   bool lockCreated(const platform::HeldDirectory& directory, const char* name);
   // The same for a file no other user may open (HeldDirectory::createPrivate).
   bool createPrivate(const platform::HeldDirectory& directory, const char* name);
-  // Opens an existing file for reading and writing.
-  void open(const FilePath& path) override;
   // Creates a new file beside `path` (in its directory) under a name no
   // other file has (~vna<process id>-<n>.tmp, counting `next` up until one
   // is free); returns that name. The process id keeps the names of runs
@@ -190,45 +188,6 @@ class FileWriter : public ByteSink {
  private:
   WritableFileHandle* handle_ = nullptr;
   uint32_t position_ = 0;
-};
-
-// Copies a file chunk by chunk through the caller's buffer:
-//   start(...); while (remaining() != 0) { use chunk; advance(); }
-class FileReadingLoop {
- public:
-  void start(uint8_t* bufferBegin, uint8_t* bufferEnd, const FileHandle& handle,
-             uint32_t position);
-  // The same with the file's size already known to the caller, which saves
-  // asking the OS twice more per file.
-  void start(uint8_t* bufferBegin, uint8_t* bufferEnd, const FileHandle& handle,
-             uint32_t position, uint32_t size);
-  void advance();
-  uint32_t remaining() const { return remaining_; }
-  const uint8_t* chunkBegin() const { return bufferBegin_; }
-  const uint8_t* chunkEnd() const { return chunkEnd_; }
-
- private:
-  // FileReadingLoopEndOfFileError when the file has no more bytes to give.
-  void fill();
-
-  uint8_t* bufferBegin_ = nullptr;
-  uint8_t* bufferEnd_ = nullptr;
-  FileReader reader_;
-  uint8_t* chunkEnd_ = nullptr;
-  uint32_t remaining_ = 0;
-};
-
-// A FileReader seen as a ByteSource, without a byte limit.
-class FileSection : public ByteSource {
- public:
-  void attachUnbounded(FileReader& reader) { reader_ = &reader; }
-  bool atEnd() override { return !hasMore(); }
-  bool hasMore() override { return reader_->hasMore(); }
-  void readExact(ByteRange range) override { reader_->readExact(range); }
-  void readSome(ByteRange& range) override { reader_->readSome(range); }
-
- private:
-  FileReader* reader_ = nullptr;
 };
 
 }  // namespace vna

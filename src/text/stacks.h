@@ -60,8 +60,6 @@ class SegmentedStack {
     if (spare_ != nullptr) release(spare_);
     spare_ = nullptr;
   }
-  std::size_t chunkCapacity() const { return current_->capacity; }
-  bool hasSpare() const { return spare_ != nullptr; }
 
  private:
   struct Chunk {

@@ -72,7 +72,6 @@ int Stringy::compare(const Stringy& other) const {
   return a == b ? 0 : (a < b ? -1 : 1);
 }
 
-bool Stringy::equals(const char* text) const { return compare(Stringy(text)) == 0; }
 
 bool Stringy::contains(const char* text) const {
   if (data_ == nullptr) return text == nullptr;
@@ -80,7 +79,6 @@ bool Stringy::contains(const char* text) const {
   return std::strstr(data_, text) != nullptr;
 }
 
-Stringy Stringy::left(int64_t n) const { return middle(0, n); }
 
 Stringy Stringy::middle(int64_t start, int64_t n) const {
   if (start < 0) start = 0;

@@ -25,10 +25,8 @@ class Stringy {
   void append(const char* text);
   // -1, 0 or 1; empty is less than non-empty, a prefix less than the longer.
   int compare(const Stringy& other) const;
-  bool equals(const char* text) const;
   // Without a block, true only for a null text.
   bool contains(const char* text) const;
-  Stringy left(int64_t n) const;
   Stringy middle(int64_t start, int64_t n) const;
   Stringy from(int64_t start) const;
   // Drops leading TAB, LF, CR and space.

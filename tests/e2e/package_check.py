@@ -3,7 +3,7 @@
 dpkg root, declares a dependency for every shared library its program loads,
 holds exactly the files a user needs, passes lintian where it is installed,
 and its program packs and unpacks the bundled sample; the Windows zip holds
-the 32-bit program and the manual as CRLF text."""
+the 32-bit program, the manual and the licence as CRLF text."""
 import argparse
 import os
 import re
@@ -55,6 +55,9 @@ def check_deb(deb, version, sample):
              if not line.startswith("d")}
     if files != DEB_FILES:
         fail("the package holds %s, expected %s" % (sorted(files), sorted(DEB_FILES)))
+    copyright = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], check=True, stdout=subprocess.PIPE).stdout
+    if b"License: Expat" not in copyright:
+        fail("the copyright file does not give the Expat licence")
     root = work_dir("vna-dpkg-root-")
     try:
         for sub in ("var/lib/dpkg/info", "var/lib/dpkg/updates"):
@@ -92,15 +95,19 @@ def check_deb(deb, version, sample):
 def check_zip(path, version):
     with zipfile.ZipFile(path) as z:
         names = sorted(z.namelist())
-        if names != ["vnarchive.exe", "vnarchive.txt"]:
+        if names != ["LICENSE.txt", "vnarchive.exe", "vnarchive.txt"]:
             fail("the zip holds " + ", ".join(names))
         exe = z.read("vnarchive.exe")
         pe = struct.unpack_from("<I", exe, 0x3C)[0]
         if exe[pe:pe + 4] != b"PE\0\0" or struct.unpack_from("<H", exe, pe + 4)[0] != 0x14C:
             fail("vnarchive.exe in the zip is not a 32-bit x86 program")
         text = z.read("vnarchive.txt")
-    if b"\n" in text.replace(b"\r\n", b"") or b"\x08" in text:
-        fail("the manual text is not plain CRLF text")
+        licence = z.read("LICENSE.txt")
+    for name, body in (("manual", text), ("licence", licence)):
+        if b"\n" in body.replace(b"\r\n", b"") or b"\x08" in body:
+            fail("the %s text is not plain CRLF text" % name)
+    if b"MIT License" not in licence or b"The VNArchive developers" not in licence:
+        fail("LICENSE.txt in the zip is not the project's licence")
     for needed in (b"SYNOPSIS", b"EXIT STATUS", b"VNArchive " + version.encode()):
         if needed not in text:
             fail("the manual text lacks " + needed.decode())

@@ -11,41 +11,6 @@ namespace {
 
 using test::Sandbox;
 
-TEST(FileReadingLoop, DeliversChunksOfTheBufferSize) {
-  Sandbox box;
-  test::writeFile(box.path("5000"), test::randomBytes(5000, 1));
-  FileHandle file(box.path("5000"));
-  uint8_t buffer[2048];
-  FileReadingLoop loop;
-  std::vector<std::size_t> chunks;
-  std::string copy;
-  for (loop.start(buffer, buffer + sizeof buffer, file, 0); loop.remaining() != 0; loop.advance()) {
-    chunks.push_back(static_cast<std::size_t>(loop.chunkEnd() - loop.chunkBegin()));
-    copy.append(reinterpret_cast<const char*>(loop.chunkBegin()), chunks.back());
-  }
-  EXPECT_EQ(chunks, (std::vector<std::size_t>{2048, 2048, 904}));
-  EXPECT_EQ(copy, test::randomBytes(5000, 1));
-}
-
-TEST(FileReadingLoop, EmptyFileNeverReads) {
-  Sandbox box;
-  test::writeFile(box.path("empty"), "");
-  FileHandle file(box.path("empty"));
-  uint8_t buffer[16];
-  FileReadingLoop loop;
-  loop.start(buffer, buffer + sizeof buffer, file, 0);
-  EXPECT_EQ(loop.remaining(), 0u);
-}
-
-TEST(FileReadingLoop, StartBeyondTheEndStops) {
-  Sandbox box;
-  test::writeFile(box.path("f"), "abc");
-  FileHandle file(box.path("f"));
-  uint8_t buffer[16];
-  FileReadingLoop loop;
-  EXPECT_THROW(loop.start(buffer, buffer + sizeof buffer, file, 10), FileReadingLoopEndOfFileError);
-}
-
 TEST(FileReader, ExactAndSomeReadsAtTheEnd) {
   Sandbox box;
   test::writeFile(box.path("f"), "abcdef");

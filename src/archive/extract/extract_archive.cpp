@@ -169,13 +169,11 @@ class TimestampCheck {
 
 }  // namespace
 
-unsigned extractEntries(const FilePath& archive, const FilePath& target,
-                        const ExtractionLimit& limit, InflateThread thread) {
+unsigned extractEntries(const FilePath& archive, const FilePath& target, InflateThread thread) {
   FileHandle file(archive);
   // The archive is read on its own thread where it can be, while this one
   // writes the files: this thread alone acts on the target.
   CompressedStreamReader reader(file, nullptr, thread);
-  if (limit.armed) reader.setByteLimit(limit.bytes);
 
   TargetDirectory destination(target);
   // What a killed run left in the target is settled before anything of
@@ -242,7 +240,7 @@ void extractArchive(const FilePath& archive, const FilePath& target, InflateThre
   ensureDirectory(target);
   unsigned failures = 0;
   try {
-    failures = extractEntries(archive, target, ExtractionLimit(), thread);
+    failures = extractEntries(archive, target, thread);
   } catch (const ExceptionPL&) {
     throw;
   } catch (const FormatError&) {

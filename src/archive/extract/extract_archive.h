@@ -8,11 +8,6 @@
 
 namespace vna {
 
-struct ExtractionLimit {
-  bool armed = false;
-  uint64_t bytes = 0;
-};
-
 // Extracts `archive` below `target` (both absolute), creating the target's
 // last level. Throws ExceptionPL "Unable to open source location!" when
 // nothing is at the archive path, "Invalidly formatted VNArchive file." for
@@ -25,8 +20,6 @@ void extractArchive(const FilePath& archive, const FilePath& target,
 
 // The record loop. Returns the number of entries that could not be written
 // (each removed again); throws on the first error outside one entry.
-unsigned extractEntries(const FilePath& archive, const FilePath& target,
-                        const ExtractionLimit& limit,
-                        InflateThread thread = InflateThread::kWhereProcessors);
+unsigned extractEntries(const FilePath& archive, const FilePath& target, InflateThread thread);
 
 }  // namespace vna

@@ -14,8 +14,7 @@ class ZlibInflater : public Inflater {
     std::memset(&stream_, 0, sizeof stream_);
     // Only memory can be short here; the first call then reports damage,
     // which the reader turns into its format error.
-    ready_ = inflateInit2_(&stream_, format::kRawWindowBits, "1.2.2",
-                           static_cast<int>(sizeof stream_)) == Z_OK;
+    ready_ = inflateInit2(&stream_, format::kRawWindowBits) == Z_OK;
   }
   ~ZlibInflater() override {
     if (ready_) inflateEnd(&stream_);

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "archive/format/format.h"
-#include "archive/stream/processors.h"
 #include "fs/errors.h"
 
 namespace vna {
@@ -39,7 +38,7 @@ struct BlockDeflater::Block {
 struct BlockDeflater::Worker {
   z_stream stream;
   bool streamOpen = false;
-  HANDLE thread = nullptr;
+  platform::Thread thread;
   BlockDeflater* owner = nullptr;
 
   ~Worker() {
@@ -54,8 +53,8 @@ BlockDeflater::BlockDeflater(unsigned workers, Client& client) : client_(client)
   for (unsigned i = 0; i < streams; ++i) {
     Worker& worker = workers_[i];
     std::memset(&worker.stream, 0, sizeof worker.stream);
-    if (deflateInit2_(&worker.stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, format::kRawWindowBits, 8,
-                      Z_DEFAULT_STRATEGY, "1.2.2", static_cast<int>(sizeof worker.stream)) != Z_OK) {
+    if (deflateInit2(&worker.stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, format::kRawWindowBits, 8,
+                     Z_DEFAULT_STRATEGY) != Z_OK) {
       throw DeflateInitError();
     }
     worker.streamOpen = true;
@@ -79,37 +78,26 @@ BlockDeflater::BlockDeflater(unsigned workers, Client& client) : client_(client)
   // Threads last: from here on nothing throws, so a started worker never
   // outlives a deflater whose constructor failed. Those that cannot be
   // started are done without; with none, the caller deflates.
-  InitializeCriticalSection(&lock_);
-  InitializeConditionVariable(&workReady_);
-  InitializeConditionVariable(&blockDone_);
-  while (workerCount_ < workers) {
-    Worker& worker = workers_[workerCount_];
-    worker.thread = CreateThread(nullptr, 0, runWorker, &worker, 0, nullptr);
-    if (worker.thread == nullptr) break;
+  while (workerCount_ < workers && workers_[workerCount_].thread.start(runWorker, &workers_[workerCount_])) {
     ++workerCount_;
   }
 }
 
-BlockDeflater::~BlockDeflater() {
-  stopWorkers();
-  DeleteCriticalSection(&lock_);
-}
+BlockDeflater::~BlockDeflater() { stopWorkers(); }
 
 void BlockDeflater::stopWorkers() {
   if (workerCount_ == 0) return;
-  EnterCriticalSection(&lock_);
-  stopping_ = true;
-  WakeAllConditionVariable(&workReady_);
-  LeaveCriticalSection(&lock_);
-  for (unsigned i = 0; i < workerCount_; ++i) {
-    WaitForSingleObject(workers_[i].thread, INFINITE);
-    CloseHandle(workers_[i].thread);
+  {
+    platform::Locked locked(lock_);
+    stopping_ = true;
+    workReady_.wakeAll();
   }
+  for (unsigned i = 0; i < workerCount_; ++i) workers_[i].thread.join();
   workerCount_ = 0;
 }
 
 unsigned BlockDeflater::availableWorkers() {
-  unsigned processors = processorsAvailable();
+  unsigned processors = platform::processorsAvailable();
   // With one processor a worker thread would only add switches.
   if (processors <= 1) return 0;
   return processors < kMaxWorkers ? processors : kMaxWorkers;
@@ -136,11 +124,10 @@ void BlockDeflater::submit(bool last) {
   if (workerCount_ == 0) {
     block.state = deflateBlock(workers_[0].stream, block) ? State::Done : State::Failed;
   } else {
-    EnterCriticalSection(&lock_);
+    platform::Locked locked(lock_);
     block.state = State::Queued;
     ++submitted_;
-    WakeConditionVariable(&workReady_);
-    LeaveCriticalSection(&lock_);
+    workReady_.wakeOne();
   }
   if (!last) startNextBlock();
 }
@@ -168,11 +155,8 @@ void BlockDeflater::startNextBlock() {
 void BlockDeflater::passOldest() {
   Block& block = blocks_[passed_ % blockCount_];
   if (workerCount_ > 0) {
-    EnterCriticalSection(&lock_);
-    while (block.state != State::Done && block.state != State::Failed) {
-      SleepConditionVariableCS(&blockDone_, &lock_, INFINITE);
-    }
-    LeaveCriticalSection(&lock_);
+    platform::Locked locked(lock_);
+    while (block.state != State::Done && block.state != State::Failed) blockDone_.wait(lock_);
   }
   if (block.state == State::Failed) throw DeflateError();
   block.state = State::Free;
@@ -180,32 +164,24 @@ void BlockDeflater::passOldest() {
   client_.deflated(ConstByteRange(block.output.get(), block.output.get() + block.produced));
 }
 
-DWORD WINAPI BlockDeflater::runWorker(LPVOID parameter) {
-  Worker* worker = static_cast<Worker*>(parameter);
-  worker->owner->work(*worker);
-  return 0;
+void BlockDeflater::runWorker(void* worker) {
+  Worker& self = *static_cast<Worker*>(worker);
+  self.owner->work(self);
 }
 
 void BlockDeflater::work(Worker& worker) {
   for (;;) {
-    EnterCriticalSection(&lock_);
-    while (!stopping_ && picked_ == submitted_) {
-      SleepConditionVariableCS(&workReady_, &lock_, INFINITE);
+    Block* block;
+    {
+      platform::Locked locked(lock_);
+      while (!stopping_ && picked_ == submitted_) workReady_.wait(lock_);
+      if (stopping_) return;
+      block = &blocks_[picked_++ % blockCount_];
     }
-    if (stopping_) {
-      LeaveCriticalSection(&lock_);
-      return;
-    }
-    Block& block = blocks_[picked_ % blockCount_];
-    ++picked_;
-    LeaveCriticalSection(&lock_);
-
-    bool deflated = deflateBlock(worker.stream, block);
-
-    EnterCriticalSection(&lock_);
-    block.state = deflated ? State::Done : State::Failed;
-    WakeConditionVariable(&blockDone_);
-    LeaveCriticalSection(&lock_);
+    bool deflated = deflateBlock(worker.stream, *block);
+    platform::Locked locked(lock_);
+    block->state = deflated ? State::Done : State::Failed;
+    blockDone_.wakeOne();
   }
 }
 

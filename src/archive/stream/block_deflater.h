@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "fs/byte_range.h"
-#include "platform_api.h"
+#include "platform/threads.h"
 
 namespace vna {
 
@@ -80,7 +80,7 @@ class BlockDeflater {
   struct Block;
   struct Worker;
 
-  static DWORD WINAPI runWorker(LPVOID parameter);
+  static void runWorker(void* worker);
   void work(Worker& worker);
   // Deflates `block` with `stream`; false when zlib fails.
   static bool deflateBlock(z_stream& stream, Block& block);
@@ -96,17 +96,15 @@ class BlockDeflater {
   std::size_t blockCount_ = 0;
   std::unique_ptr<Worker[]> workers_;
   unsigned workerCount_ = 0;
-  // Deflates on the caller's thread when no worker runs.
-  std::unique_ptr<Worker> inline_;
   // Sequence numbers: the block being filled, the oldest not yet passed on.
   uint64_t filling_ = 0;
   uint64_t passed_ = 0;
   Block* current_ = nullptr;
 
   // Shared with the workers, under lock_.
-  CRITICAL_SECTION lock_;
-  CONDITION_VARIABLE workReady_;
-  CONDITION_VARIABLE blockDone_;
+  platform::Lock lock_;
+  platform::Condition workReady_;
+  platform::Condition blockDone_;
   uint64_t submitted_ = 0;
   uint64_t picked_ = 0;
   bool stopping_ = false;

@@ -16,15 +16,14 @@ constexpr std::size_t kStoredPiece = 64 * 1024;
 
 CompressedStreamReader::CompressedStreamReader(FileHandle& file, const InflaterEngine* engine,
                                                InflateThread thread)
-    : pushBack_(section_), source_(pushBack_) {
+{
   fileReader_.attach(file, 0);
-  section_.attachUnbounded(fileReader_);
   crc_.init();
 
   uint8_t magic[8];
   uint8_t check[4];
-  source_.readExact(ByteRange{magic, magic + sizeof magic});
-  source_.readExact(ByteRange{check, check + sizeof check});
+  fileReader_.readExact(ByteRange{magic, magic + sizeof magic});
+  fileReader_.readExact(ByteRange{check, check + sizeof check});
   consumed_ += format::kHeaderLength;
   storedCheck_ = format::decodeBigEndian32(check);
 
@@ -32,8 +31,6 @@ CompressedStreamReader::CompressedStreamReader(FileHandle& file, const InflaterE
     inflated_ = std::make_unique<InflateAhead>(file, format::kHeaderLength, fileReader_.size(),
                                                engine, thread);
   } else if (std::memcmp(magic, format::kStoredMagic, format::kMagicLength) != 0) {
-    pushBack_.unread(ConstByteRange(magic, magic + sizeof magic));
-    pushBack_.unread(ConstByteRange(check, check + sizeof check));
     throw FileStartingBytesNotRecognized();
   }
 }
@@ -64,11 +61,10 @@ void CompressedStreamReader::read(ByteRange range) {
       p += take;
     }
   } else {
-    source_.readExact(range);
+    fileReader_.readExact(range);
     crc_.update(range.begin, range.end);
   }
   consumed_ += range.length();
-  if (limitArmed_ && consumed_ > limit_) throw UntrustedByteLimitExceeded();
 }
 
 ConstByteRange CompressedStreamReader::readInPlace(std::size_t most) {
@@ -84,13 +80,12 @@ ConstByteRange CompressedStreamReader::readInPlace(std::size_t most) {
     if (!stored_) stored_.reset(new uint8_t[kStoredPiece]);
     uint8_t* buffer = stored_.get();
     ByteRange room{buffer, buffer + (most < kStoredPiece ? most : kStoredPiece)};
-    source_.readSome(room);
+    fileReader_.readSome(room);
     if (room.begin == buffer) throw EndOfFileError();
     view = ConstByteRange(buffer, room.begin);
     crc_.update(view.begin, view.end);
   }
   consumed_ += view.length();
-  if (limitArmed_ && consumed_ > limit_) throw UntrustedByteLimitExceeded();
   return view;
 }
 
@@ -103,7 +98,7 @@ void CompressedStreamReader::takeBlockCrc() {
 
 bool CompressedStreamReader::finishAtEnd() {
   finished_ = true;
-  if (!inflated_) return !source_.hasMore();
+  if (!inflated_) return !fileReader_.hasMore();
   // The last record byte can come out of one block while the end of the
   // deflate data and the Adler-32 trailer are decoded into the next: any
   // byte still decoded after what was delivered is trailing data.
@@ -132,17 +127,6 @@ uint32_t CompressedStreamReader::checkValue() {
     checkTaken_ = true;
   }
   return crc_.value();
-}
-
-uint64_t CompressedStreamReader::setByteLimit(uint64_t n) {
-  limit_ = 0;
-  limitArmed_ = true;
-  return extendByteLimit(n);
-}
-
-uint64_t CompressedStreamReader::extendByteLimit(uint64_t n) {
-  limit_ += n;
-  return limit_ > consumed_ ? limit_ - consumed_ : 0;
 }
 
 }  // namespace vna

@@ -10,7 +10,6 @@
 #include "archive/inflate/inflater.h"
 #include "archive/stream/inflate_ahead.h"
 #include "archive/checks/stream_crc.h"
-#include "archive/stream/push_back_source.h"
 #include "fs/byte_range.h"
 #include "fs/file_streams.h"
 
@@ -18,8 +17,8 @@ namespace vna {
 
 class CompressedStreamReader {
  public:
-  // Reads the header. FileStartingBytesNotRecognized (the 12 bytes pushed
-  // back), FormatError, or the read errors (EndOfFileError under 12 bytes).
+  // Reads the header. FileStartingBytesNotRecognized, FormatError, or the
+  // read errors (EndOfFileError under 12 bytes).
   // `file` is opened and closed by the caller. A compressed body is decoded
   // by `engine`, or by the build's own (newInflater) when none is given;
   // every engine gives the same results. `thread` says whether it is
@@ -31,9 +30,7 @@ class CompressedStreamReader {
   CompressedStreamReader& operator=(const CompressedStreamReader&) = delete;
 
   // Fills the whole non-empty range or throws: UnexpectedEndOfCompressedFile
-  // or FormatError (compressed body), EndOfFileError (stored body),
-  // UntrustedByteLimitExceeded when an armed limit is passed (the bytes of
-  // that read are delivered and counted first).
+  // or FormatError (compressed body), EndOfFileError (stored body).
   void read(ByteRange range);
   // Like read, but delivers between 1 and `most` (> 0) bytes without
   // copying them: a view into the reader's own block, valid until the next
@@ -49,8 +46,6 @@ class CompressedStreamReader {
   // The final check value of everything delivered (complemented once).
   uint32_t checkValue();
   uint32_t storedCheckValue() const { return storedCheck_; }
-  uint64_t setByteLimit(uint64_t n);
-  uint64_t extendByteLimit(uint64_t n);
   uint64_t consumed() const { return consumed_; }
 
  private:
@@ -60,10 +55,8 @@ class CompressedStreamReader {
   // Adds the bytes of the block delivered since the last call to `crc_`.
   void takeBlockCrc();
 
+  // The header, then the stored body.
   FileReader fileReader_;
-  FileSection section_;
-  PushBackSource pushBack_;
-  ByteSource& source_;
   // The compressed body, decoded in blocks: [outNext_, block_.length) of
   // the current one not yet delivered, its bytes from crcFrom_ on not yet
   // in the check value.
@@ -77,9 +70,7 @@ class CompressedStreamReader {
   StreamCrc crc_;
   bool checkTaken_ = false;
   bool finished_ = false;
-  bool limitArmed_ = false;
   uint64_t consumed_ = 0;
-  uint64_t limit_ = 0;
 };
 
 }  // namespace vna

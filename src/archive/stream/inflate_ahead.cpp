@@ -1,7 +1,6 @@
 #include "archive/stream/inflate_ahead.h"
 
 #include "archive/format/format.h"
-#include "archive/stream/processors.h"
 #include "archive/stream/zlib_stream.h"
 #include "fs/errors.h"
 
@@ -17,7 +16,8 @@ InflateAhead::InflateAhead(const FileHandle& file, uint32_t start, uint32_t size
   engine_ = std::make_unique<ZlibStreamInflater>(engine ? engine->make(*this) : newInflater(*this));
 
   const bool wanted = thread == InflateThread::kOne ||
-                      (thread == InflateThread::kWhereProcessors && processorsAvailable() > 1);
+                      (thread == InflateThread::kWhereProcessors &&
+                       platform::processorsAvailable() > 1);
   slotCount_ = wanted ? kBlocksAhead : 1;
   slots_.reset(new Slot[slotCount_]);
   for (std::size_t i = 0; i < slotCount_; ++i) {
@@ -28,22 +28,17 @@ InflateAhead::InflateAhead(const FileHandle& file, uint32_t start, uint32_t size
 
   // The thread last: nothing after it throws, so it never outlives a
   // constructor that failed. Without it, blocks are made on demand.
-  InitializeCriticalSection(&lock_);
-  InitializeConditionVariable(&filled_);
-  InitializeConditionVariable(&returned_);
-  if (wanted) thread_ = CreateThread(nullptr, 0, runThread, this, 0, nullptr);
+  if (wanted) thread_.start(inflateAhead, this);
 }
 
 InflateAhead::~InflateAhead() {
-  if (thread_ != nullptr) {
-    EnterCriticalSection(&lock_);
+  if (!thread_.running()) return;
+  {
+    platform::Locked locked(lock_);
     stopping_ = true;
-    WakeAllConditionVariable(&returned_);
-    LeaveCriticalSection(&lock_);
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
+    returned_.wakeAll();
   }
-  DeleteCriticalSection(&lock_);
+  thread_.join();
 }
 
 bool InflateAhead::refill(InflateSpans& io) {
@@ -101,19 +96,16 @@ void InflateAhead::fill(Slot& slot) {
 }
 
 InflateAhead::Block InflateAhead::next() {
-  if (thread_ == nullptr) {
+  if (!thread_.running()) {
     fill(slots_[0]);
     return slots_[0].block;
   }
-  EnterCriticalSection(&lock_);
+  platform::Locked locked(lock_);
   // Every block handed out before is given back by this call.
   returnedCount_ = takenCount_;
-  WakeConditionVariable(&returned_);
-  while (filledCount_ == takenCount_) SleepConditionVariableCS(&filled_, &lock_, INFINITE);
-  Block block = slots_[takenCount_ % slotCount_].block;
-  ++takenCount_;
-  LeaveCriticalSection(&lock_);
-  return block;
+  returned_.wakeOne();
+  while (filledCount_ == takenCount_) filled_.wait(lock_);
+  return slots_[takenCount_++ % slotCount_].block;
 }
 
 void InflateAhead::raise(Ending ending) const {
@@ -128,30 +120,26 @@ void InflateAhead::raise(Ending ending) const {
   }
 }
 
-DWORD WINAPI InflateAhead::runThread(LPVOID parameter) {
-  static_cast<InflateAhead*>(parameter)->inflateAhead();
-  return 0;
-}
-
-void InflateAhead::inflateAhead() {
+void InflateAhead::inflateAhead(void* self) {
+  InflateAhead& ahead = *static_cast<InflateAhead*>(self);
   for (;;) {
-    EnterCriticalSection(&lock_);
-    while (!stopping_ && filledCount_ - returnedCount_ == slotCount_) {
-      SleepConditionVariableCS(&returned_, &lock_, INFINITE);
+    Slot* slot;
+    {
+      platform::Locked locked(ahead.lock_);
+      while (!ahead.stopping_ && ahead.filledCount_ - ahead.returnedCount_ == ahead.slotCount_) {
+        ahead.returned_.wait(ahead.lock_);
+      }
+      if (ahead.stopping_) return;
+      slot = &ahead.slots_[ahead.filledCount_ % ahead.slotCount_];
     }
-    const bool stop = stopping_;
-    Slot& slot = slots_[filledCount_ % slotCount_];
-    LeaveCriticalSection(&lock_);
-    if (stop) return;
-
-    fill(slot);
-
-    EnterCriticalSection(&lock_);
-    ++filledCount_;
-    WakeConditionVariable(&filled_);
-    LeaveCriticalSection(&lock_);
+    ahead.fill(*slot);
+    {
+      platform::Locked locked(ahead.lock_);
+      ++ahead.filledCount_;
+      ahead.filled_.wakeOne();
+    }
     // Nothing follows a block that ends the stream or its reading.
-    if (slot.block.ending != Ending::kMore) return;
+    if (slot->block.ending != Ending::kMore) return;
   }
 }
 

@@ -16,7 +16,7 @@
 
 #include "archive/inflate/inflater.h"
 #include "fs/file_streams.h"
-#include "platform_api.h"
+#include "platform/threads.h"
 
 namespace vna {
 
@@ -71,7 +71,7 @@ class InflateAhead : private InflateInput {
   // UnexpectedEndOfCompressedFile (kEnd, kCut), FormatError (kTrailing,
   // kDamaged), or the error that reading the file raised (kThrown).
   [[noreturn]] void raise(Ending ending) const;
-  bool threaded() const { return thread_ != nullptr; }
+  bool threaded() const { return thread_.running(); }
 
  private:
   struct Slot {
@@ -85,8 +85,7 @@ class InflateAhead : private InflateInput {
   // Decodes the next block into `slot`: until it is full or the stream
   // ends or fails.
   void fill(Slot& slot);
-  static DWORD WINAPI runThread(LPVOID parameter);
-  void inflateAhead();
+  static void inflateAhead(void* self);
 
   const FileHandle& file_;
   const uint32_t start_;
@@ -102,14 +101,15 @@ class InflateAhead : private InflateInput {
 
   // Shared with the thread, under lock_: blocks filled, blocks handed to
   // the reader, blocks it has given back.
-  HANDLE thread_ = nullptr;
-  CRITICAL_SECTION lock_;
-  CONDITION_VARIABLE filled_;
-  CONDITION_VARIABLE returned_;
+  platform::Lock lock_;
+  platform::Condition filled_;
+  platform::Condition returned_;
   uint64_t filledCount_ = 0;
   uint64_t takenCount_ = 0;
   uint64_t returnedCount_ = 0;
   bool stopping_ = false;
+  // Last: joined before the members it uses go.
+  platform::Thread thread_;
 };
 
 }  // namespace vna

@@ -281,19 +281,6 @@ TEST_F(ReaderTest, CheckValueCoversExactlyTheBytesDeliveredWhateverTheReadSizes)
   }
 }
 
-TEST_F(ReaderTest, ByteLimitCountsDeliveredBytes) {
-  test::writeArchive(box.path("ok"), std::string(100, 'x'));
-  FileHandle file(box.path("ok"));
-  CompressedStreamReader reader(file);
-  EXPECT_EQ(reader.setByteLimit(12 + 10), 10u);
-  uint8_t buffer[10];
-  reader.read(ByteRange{buffer, buffer + 10});
-  EXPECT_THROW(reader.read(ByteRange{buffer, buffer + 1}), UntrustedByteLimitExceeded);
-  EXPECT_EQ(reader.consumed(), 23u);
-  EXPECT_EQ(reader.extendByteLimit(0), 0u);
-  EXPECT_EQ(reader.extendByteLimit(5), 4u);
-}
-
 // zlib's own inflate over a whole zlib stream at once, the oracle: the
 // bytes it gives before it stops, at the end or at the first damage.
 std::string zlibGives(const std::string& stream) {
@@ -347,32 +334,6 @@ TEST_F(ReaderTest, NoByteBeyondDamageIsEverDeliveredWhileInflatingAhead) {
       ASSERT_TRUE(delivered == oracle) << "damage at " << at;
     }
   }
-}
-
-TEST(PushBackSource, HeldBytesComeFirstAndOverflowIsRefused) {
-  Sandbox box;
-  test::writeFile(box.path("f"), "0123456789");
-  FileHandle file(box.path("f"));
-  FileReader reader;
-  reader.attach(file, 0);
-  FileSection section;
-  section.attachUnbounded(reader);
-  PushBackSource source(section);
-  const uint8_t held[3] = {'a', 'b', 'c'};
-  source.unread(ConstByteRange(held, held + 3));
-  uint8_t out[5];
-  source.readExact(ByteRange{out, out + 5});
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 5), "abc01");
-  source.unread(ConstByteRange(held, held + 2));
-  ByteRange some{out, out + 1};
-  source.readSome(some);
-  EXPECT_EQ(out[0], 'a');
-  EXPECT_EQ(source.held(), 1u);
-  std::string big(1024, 'z');
-  EXPECT_THROW(source.unread(ConstByteRange(reinterpret_cast<const uint8_t*>(big.data()),
-                                            reinterpret_cast<const uint8_t*>(big.data()) + 1024)),
-               PushBackBufferOverflow);
-  EXPECT_TRUE(source.hasMore());
 }
 
 }  // namespace
