@@ -20,7 +20,7 @@ WINDOWS_PACKAGES := wine wine32:i386 wine64 g++-mingw-w64-i686-posix g++-mingw-w
 PACKAGE_PACKAGES := dpkg-dev lintian
 PREFIX ?= /usr/local
 
-.PHONY: bench fuzz all demo test setup setup-native setup-windows native windows windows64 asan \
+.PHONY: bench fuzz all check demo test setup setup-native setup-windows native windows windows64 asan \
         test-native test-asan tsan test-tsan test-windows test-windows64 check-product install \
         test-windows32-emulated package test-package clean
 
@@ -63,13 +63,12 @@ install: native
 	cmake --install build/native --prefix "$(PREFIX)"
 
 # The Debian package from the native build and the Windows zip from the
-# 32-bit product, both in build/package.
+# 32-bit product, both in build/package. Reproducible: every time stamp in
+# them is the last commit's (SOURCE_DATE_EPOCH), owners are root and the
+# binaries carry no path, so two clones give the same bytes.
 package: native windows
 	@tools/ensure-packages $(PACKAGE_PACKAGES)
-	@mkdir -p build/package
-	@for build in native windows; do \
-	  (cd build/$$build && cpack -B ../package >/dev/null) || exit 1; \
-	done
+	@tools/make-packages build/native build/windows build/package
 	@rm -rf build/package/_CPack_Packages
 	@ls -l build/package/*.deb build/package/*.zip
 
@@ -77,6 +76,12 @@ test-package: package
 	python3 tests/e2e/package_check.py --version $$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' \
 	  build/native/CMakeCache.txt) --deb build/package/vnarchive_*_amd64.deb \
 	  --zip build/package/vnarchive-*-win32.zip --sample sample
+	python3 tests/e2e/reproducible_check.py --packages build/package
+
+# The quick check: the native program, its unit tests and the native
+# end-to-end suite; no root, no package installation, no Wine, no network.
+check:
+	@tools/check
 
 demo: native
 	@tools/demo build/native/vnarchive sample build/demo

@@ -1,6 +1,7 @@
 # Installation and packages. Linux: the program and its manual page
 # (cmake --install, make install with PREFIX, or the Debian package).
-# Windows: the program and a plain-text copy of the manual in a zip.
+# Windows: the program, a plain-text copy of the manual and the licence in a
+# zip.
 configure_file(${PROJECT_SOURCE_DIR}/doc/vnarchive.1.in ${PROJECT_BINARY_DIR}/vnarchive.1 @ONLY)
 
 set(CPACK_PACKAGE_NAME vnarchive)
@@ -20,9 +21,14 @@ if(WIN32)
     COMMAND ${VNA_GROFF} -man -Tascii -P-c -P-b -P-o -P-u ${PROJECT_BINARY_DIR}/vnarchive.1
             | sed "s/$/\\r/" > ${PROJECT_BINARY_DIR}/vnarchive.txt
     DEPENDS ${PROJECT_BINARY_DIR}/vnarchive.1 VERBATIM)
-  add_custom_target(manual_text ALL DEPENDS ${PROJECT_BINARY_DIR}/vnarchive.txt)
+  # The licence travels with the program, CRLF as well.
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/LICENSE.txt
+    COMMAND sed "s/$/\\r/" ${PROJECT_SOURCE_DIR}/LICENSE > ${PROJECT_BINARY_DIR}/LICENSE.txt
+    DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE VERBATIM)
+  add_custom_target(manual_text ALL DEPENDS ${PROJECT_BINARY_DIR}/vnarchive.txt
+                                            ${PROJECT_BINARY_DIR}/LICENSE.txt)
   install(TARGETS vnarchive RUNTIME DESTINATION .)
-  install(FILES ${PROJECT_BINARY_DIR}/vnarchive.txt DESTINATION .)
+  install(FILES ${PROJECT_BINARY_DIR}/vnarchive.txt ${PROJECT_BINARY_DIR}/LICENSE.txt DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME vnarchive-${PROJECT_VERSION}-win32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
