@@ -100,11 +100,8 @@ void apply(uint32_t code, std::initializer_list<Row> table, bool unlistedCarries
 void mapReadError(uint32_t code) {
   if (code == 0) return;
   apply(code,
-        {{Raise::Permission,
-          {ERROR_ACCESS_DENIED, ERROR_INVALID_ACCESS, ERROR_WRITE_PROTECT, ERROR_WRITE_FAULT,
-           ERROR_SHARING_VIOLATION, ERROR_NETWORK_BUSY, ERROR_BAD_NET_RESP, ERROR_NETNAME_DELETED,
-           ERROR_NETWORK_ACCESS_DENIED, ERROR_REQ_NOT_ACCEP, ERROR_FILE_EXISTS, ERROR_CANNOT_MAKE,
-           ERROR_INVALID_PASSWORD, ERROR_BUSY, ERROR_ALREADY_EXISTS, ERROR_SWAPERROR}},
+        {{Raise::Permission, kPermission},
+         {Raise::Permission, {ERROR_SHARING_VIOLATION}},
          {Raise::Seek, kSeek},
          {Raise::Lock, kLock},
          {Raise::EndOfFile, {ERROR_HANDLE_EOF}}},
@@ -138,14 +135,12 @@ void mapCreateError(uint32_t code) {
   apply(code,
         {{Raise::NotFound, kNotFound},
          {Raise::DirectoryNotFound, kDirectoryNotFound},
-         {Raise::Permission,
-          {ERROR_ACCESS_DENIED, ERROR_INVALID_ACCESS, ERROR_WRITE_PROTECT, ERROR_WRITE_FAULT,
-           ERROR_NETWORK_BUSY, ERROR_BAD_NET_RESP, ERROR_NETNAME_DELETED,
-           ERROR_NETWORK_ACCESS_DENIED, ERROR_REQ_NOT_ACCEP, ERROR_CANNOT_MAKE,
-           ERROR_INVALID_PASSWORD, ERROR_BUSY, ERROR_SWAPERROR}},
+         // The first row that lists a code decides: creating, a file in the
+         // way is found, not a permission refused.
+         {Raise::FileFound, {ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS}},
+         {Raise::Permission, kPermission},
          {Raise::Lock, kLock},
-         {Raise::DiskFull, kDiskFull},
-         {Raise::FileFound, {ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS}}},
+         {Raise::DiskFull, kDiskFull}},
         false);
 }
 

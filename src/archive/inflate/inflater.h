@@ -43,6 +43,25 @@ enum class InflateStatus {
 // At most this many input bytes an engine puts back in front of nextIn.
 constexpr std::size_t kMaxInflateTail = 8;
 
+// The call loop of an engine whose counters are narrower than the spans:
+// `step(io, in, out)` runs the engine once over the first `in` input and
+// `out` output bytes of io (each at most `maxStep`), advances io past what
+// it took and made, and returns kEnd or kDamaged to stop or kMore to go on.
+// The loop returns kMore once either span is used up, and kDamaged when a
+// step with room on both sides makes no progress.
+template <class Step>
+InflateStatus driveEngine(InflateSpans& io, std::size_t maxStep, Step step) {
+  for (;;) {
+    const std::size_t availIn = io.availIn;
+    const std::size_t availOut = io.availOut;
+    InflateStatus status = step(io, availIn < maxStep ? availIn : maxStep,
+                                availOut < maxStep ? availOut : maxStep);
+    if (status != InflateStatus::kMore) return status;
+    if (io.availIn == 0 || io.availOut == 0) return InflateStatus::kMore;
+    if (io.availIn == availIn && io.availOut == availOut) return InflateStatus::kDamaged;
+  }
+}
+
 // Where the deflate data comes from, for an engine that may have to decode
 // it again from its first byte.
 class InflateInput {

@@ -21,35 +21,27 @@ class IsalInflater : public Inflater {
     if (failed_) return InflateStatus::kDamaged;
     if (ended_) return InflateStatus::kEnd;
     constexpr std::size_t kMaxStep = std::numeric_limits<uint32_t>::max() / 2;
-    for (;;) {
-      std::size_t in = io.availIn < kMaxStep ? io.availIn : kMaxStep;
-      std::size_t out = io.availOut < kMaxStep ? io.availOut : kMaxStep;
-      state_.next_in = io.nextIn;
+    InflateStatus status = driveEngine(io, kMaxStep, [this](InflateSpans& span, std::size_t in,
+                                                            std::size_t out) {
+      state_.next_in = span.nextIn;
       state_.avail_in = static_cast<uint32_t>(in);
-      state_.next_out = io.nextOut;
+      state_.next_out = span.nextOut;
       state_.avail_out = static_cast<uint32_t>(out);
       int result = isal_inflate(&state_);
       // After damage ISA-L's buffer pointers are not to be trusted (it may
       // put back more input than this call took). Nothing of the call is
       // used then: zlib takes the stream over (see hand_over_inflater.h).
       if (result < 0 || state_.avail_in > in || state_.avail_out > out) {
-        failed_ = true;
         return InflateStatus::kDamaged;
       }
-      std::size_t usedIn = in - state_.avail_in;
-      std::size_t madeOut = out - state_.avail_out;
-      io.advance(usedIn, madeOut);
-      if (state_.block_state == ISAL_BLOCK_FINISH) {
-        ended_ = true;
-        putBackReadAhead(io);
-        return InflateStatus::kEnd;
-      }
-      if (io.availIn == 0 || io.availOut == 0) return InflateStatus::kMore;
-      if (usedIn == 0 && madeOut == 0) {
-        failed_ = true;
-        return InflateStatus::kDamaged;
-      }
-    }
+      span.advance(in - state_.avail_in, out - state_.avail_out);
+      if (state_.block_state != ISAL_BLOCK_FINISH) return InflateStatus::kMore;
+      ended_ = true;
+      putBackReadAhead(span);
+      return InflateStatus::kEnd;
+    });
+    if (status == InflateStatus::kDamaged) failed_ = true;
+    return status;
   }
 
  private:

@@ -24,25 +24,19 @@ class ZlibInflater : public Inflater {
     if (!ready_) return InflateStatus::kDamaged;
     // zlib's counters are 32 bits wide on every target: larger spans are
     // handed over in parts, which inflate takes as one stream.
-    constexpr std::size_t kMaxStep = 0x40000000;
-    for (;;) {
-      std::size_t in = io.availIn < kMaxStep ? io.availIn : kMaxStep;
-      std::size_t out = io.availOut < kMaxStep ? io.availOut : kMaxStep;
-      stream_.next_in = io.nextIn;
+    return driveEngine(io, 0x40000000, [this](InflateSpans& span, std::size_t in, std::size_t out) {
+      stream_.next_in = span.nextIn;
       stream_.avail_in = static_cast<uInt>(in);
-      stream_.next_out = io.nextOut;
+      stream_.next_out = span.nextOut;
       stream_.avail_out = static_cast<uInt>(out);
       int result = ::inflate(&stream_, Z_SYNC_FLUSH);
-      std::size_t usedIn = in - stream_.avail_in;
-      std::size_t madeOut = out - stream_.avail_out;
-      io.advance(usedIn, madeOut);
+      span.advance(in - stream_.avail_in, out - stream_.avail_out);
       if (result == Z_STREAM_END) return InflateStatus::kEnd;
       // Z_BUF_ERROR only says that no progress was possible because the
       // input ran dry or the output was full, which is not damage.
       if (result != Z_OK && result != Z_BUF_ERROR) return InflateStatus::kDamaged;
-      if (io.availIn == 0 || io.availOut == 0) return InflateStatus::kMore;
-      if (usedIn == 0 && madeOut == 0) return InflateStatus::kDamaged;
-    }
+      return InflateStatus::kMore;
+    });
   }
 
  private:

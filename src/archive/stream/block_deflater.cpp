@@ -78,7 +78,9 @@ BlockDeflater::BlockDeflater(unsigned workers, Client& client) : client_(client)
   // Threads last: from here on nothing throws, so a started worker never
   // outlives a deflater whose constructor failed. Those that cannot be
   // started are done without; with none, the caller deflates.
-  while (workerCount_ < workers && workers_[workerCount_].thread.start(runWorker, &workers_[workerCount_])) {
+  while (workerCount_ < workers) {
+    Worker& worker = workers_[workerCount_];
+    if (!worker.thread.start(runWorker, &worker)) break;
     ++workerCount_;
   }
 }

@@ -314,25 +314,13 @@ BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
   if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
-  if (mkdirat(AT_FDCWD, native.c_str(), 0777) != 0) {
-    int error = errno;
-    setErrorFromErrno(error, native);
-    if (error == ENOENT) SetLastError(ERROR_PATH_NOT_FOUND);
-    return FALSE;
-  }
-  return TRUE;
+  return vna::platform::posix::createDirectoryAt(AT_FDCWD, native.c_str(), native);
 }
 
 BOOL RemoveDirectoryA(LPCSTR path) {
   if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
-  if (unlinkat(AT_FDCWD, native.c_str(), AT_REMOVEDIR) != 0) {
-    int error = errno;
-    setErrorFromErrno(error, native);
-    if (error == ENOTDIR) SetLastError(ERROR_DIRECTORY);
-    return FALSE;
-  }
-  return TRUE;
+  return vna::platform::posix::removeDirectoryAt(AT_FDCWD, native.c_str(), native);
 }
 
 BOOL DeleteFileA(LPCSTR path) {
@@ -479,14 +467,22 @@ BOOL GetVolumeInformationA(LPCSTR, LPSTR volumeName, DWORD volumeNameSize, LPDWO
 
 namespace vna::platform::posix {
 
+namespace {
+
+void setErrorAt(int error, const std::string& native) {
+  if (native.empty()) {
+    SetLastError(win32CodeForErrno(error));
+  } else {
+    setErrorFromErrno(error, native);
+  }
+}
+
+}  // namespace
+
 DWORD attributesAt(int dir, const char* name, const std::string& native) {
   struct stat st;
   if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (native.empty()) {
-      SetLastError(win32CodeForErrno(errno));
-    } else {
-      setErrorFromErrno(errno, native);
-    }
+    setErrorAt(errno, native);
     return INVALID_FILE_ATTRIBUTES;
   }
   if (S_ISLNK(st.st_mode)) {
@@ -496,6 +492,22 @@ DWORD attributesAt(int dir, const char* name, const std::string& native) {
     return FILE_ATTRIBUTE_REPARSE_POINT | (directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
   }
   return attributesOf(st);
+}
+
+BOOL createDirectoryAt(int dir, const char* name, const std::string& native) {
+  if (mkdirat(dir, name, 0777) == 0) return TRUE;
+  int error = errno;
+  setErrorAt(error, native);
+  if (error == ENOENT) SetLastError(ERROR_PATH_NOT_FOUND);
+  return FALSE;
+}
+
+BOOL removeDirectoryAt(int dir, const char* name, const std::string& native) {
+  if (unlinkat(dir, name, AT_REMOVEDIR) == 0) return TRUE;
+  int error = errno;
+  setErrorAt(error, native);
+  if (error == ENOTDIR) SetLastError(ERROR_DIRECTORY);
+  return FALSE;
 }
 
 HANDLE startListing(int fd, HANDLE owner, LPWIN32_FIND_DATAW data, const char* pattern) {

@@ -73,11 +73,16 @@ void setErrorFromErrno(int error, const std::string& native) {
 
 FILETIME fileTimeFrom(long long seconds, long nanoseconds) {
   // Linux allows times far beyond what a FILETIME holds; they are clamped
-  // first to the range the archive can write (years 0 to 9999), where the
-  // sum below cannot overflow. Before 1601 the ticks are negative, which
-  // the file layer reads back as a signed count.
-  constexpr long long kEarliest = -62167219200LL;  // 0000-01-01 00:00:00
-  constexpr long long kLatest = 253402300799LL;    // 9999-12-31 23:59:59
+  // to about 28,500 years either side of 1601, where neither the sum below
+  // nor the file layer's conversion to microseconds since 1970 overflows.
+  // Before 1601 the ticks are negative, which the file layer reads back as
+  // a signed count. Which times an archive can hold is the archive
+  // writer's rule, not the seam's.
+  constexpr long long kTicksPerSecond = 10000000LL;
+  constexpr long long kFrom1601 = 11644473600LL;
+  constexpr long long kReach = 900000000000LL;  // seconds either side of 1601
+  constexpr long long kEarliest = -kReach - kFrom1601;
+  constexpr long long kLatest = kReach - kFrom1601;
   if (seconds < kEarliest) {
     seconds = kEarliest;
     nanoseconds = 0;
@@ -86,7 +91,7 @@ FILETIME fileTimeFrom(long long seconds, long nanoseconds) {
     nanoseconds = 0;
   }
   unsigned long long ticks = static_cast<unsigned long long>(
-      (seconds + 11644473600LL) * 10000000LL + nanoseconds / 100);
+      (seconds + kFrom1601) * kTicksPerSecond + nanoseconds / 100);
   FILETIME ft;
   ft.dwLowDateTime = static_cast<DWORD>(ticks);
   ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);

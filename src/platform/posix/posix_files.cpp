@@ -41,6 +41,19 @@ const struct stat* currentInfo(FileObject* file) {
   return &file->info;
 }
 
+// The status of the open file behind `handle`, as the size and information
+// queries start: null, with the error set, when the call is to fail, the
+// handle is not a file's or its status cannot be had.
+const struct stat* statusOf(HANDLE handle) {
+  if (injectFault()) return nullptr;
+  FileObject* file = fileObject(handle);
+  if (file == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return currentInfo(file);
+}
+
 }  // namespace
 
 HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIBUTES,
@@ -236,13 +249,7 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD met
 }
 
 DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
-  if (injectFault()) return INVALID_FILE_SIZE;
-  FileObject* file = fileObject(handle);
-  if (file == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return INVALID_FILE_SIZE;
-  }
-  const struct stat* info = currentInfo(file);
+  const struct stat* info = statusOf(handle);
   if (info == nullptr) return INVALID_FILE_SIZE;
   unsigned long long size = static_cast<unsigned long long>(info->st_size);
   if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size >> 32);
@@ -251,13 +258,7 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 }
 
 BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
-  if (injectFault()) return FALSE;
-  FileObject* file = fileObject(handle);
-  if (file == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  const struct stat* current = currentInfo(file);
+  const struct stat* current = statusOf(handle);
   if (current == nullptr) return FALSE;
   const struct stat& st = *current;
   *info = BY_HANDLE_FILE_INFORMATION{};

@@ -212,18 +212,13 @@ DWORD HeldDirectory::getAttributes(LPCSTR name) const {
 BOOL HeldDirectory::createDirectory(LPCSTR name) const {
   if (!beginChange()) return FALSE;
   if (!isPlainName(name)) return failed(ERROR_INVALID_NAME);
-  if (mkdirat(descriptorOf(handle_), name, 0777) != 0) return failed(win32CodeForErrno(errno));
-  return TRUE;
+  return posix::createDirectoryAt(descriptorOf(handle_), name, std::string());
 }
 
 BOOL HeldDirectory::removeDirectory(LPCSTR name) const {
   if (!beginChange()) return FALSE;
   if (!isPlainName(name)) return failed(ERROR_INVALID_NAME);
-  if (unlinkat(descriptorOf(handle_), name, AT_REMOVEDIR) != 0) {
-    SetLastError(errno == ENOTDIR ? ERROR_DIRECTORY : win32CodeForErrno(errno));
-    return FALSE;
-  }
-  return TRUE;
+  return posix::removeDirectoryAt(descriptorOf(handle_), name, std::string());
 }
 
 BOOL HeldDirectory::deleteFile(LPCSTR name) const {

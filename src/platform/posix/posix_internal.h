@@ -60,6 +60,11 @@ bool beginChange();
 // the name itself and not what a link there leads to; `native` names it in
 // the error (empty below a held directory, where the directory is there).
 DWORD attributesAt(int dir, const char* name, const std::string& native);
+// Creating and removing a directory, `name` in `dir`, with Windows' codes
+// (a missing parent is ERROR_PATH_NOT_FOUND, a file where a directory is
+// to be removed ERROR_DIRECTORY); `native` as for attributesAt.
+BOOL createDirectoryAt(int dir, const char* name, const std::string& native);
+BOOL removeDirectoryAt(int dir, const char* name, const std::string& native);
 // Starts a listing of the open directory descriptor `fd` (which it takes
 // over), as FindFirstFileW would; `owner` is the held directory's handle, for
 // `adoptListedFile`.

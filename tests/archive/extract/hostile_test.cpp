@@ -136,7 +136,10 @@ TEST_F(HostileArchives, DamageAnywhereInALongArchiveEndsTheSameWithTheInflatingT
   // ahead of the file being written: only the files before it may stand.
   auto text = [](std::size_t size, uint32_t seed) {
     std::string out;
-    while (out.size() < size) out += "line " + std::to_string(seed = seed * 1103515245u + 12345u) + "\n";
+    while (out.size() < size) {
+      seed = seed * 1103515245u + 12345u;
+      out += "line " + std::to_string(seed) + "\n";
+    }
     return out.substr(0, size);
   };
   test::makeDirectory(box.path("long"));
