@@ -57,7 +57,7 @@ void ArchiveWriter::writeHeader(const char* name, bool directory, int64_t modifi
   OutputRange out = writeTimestamp(OutputRange{text, text + sizeof text}, when);
   std::size_t textLength = static_cast<std::size_t>(out.next - text);
   uint8_t header[record::kMaxHeaderLength];
-  write(ConstByteRange(header, header + record::encodeEntryHeader(name, directory, text, textLength,
+  stream_.write(ConstByteRange(header, header + record::encodeEntryHeader(name, directory, text, textLength,
                                                                   size, header)));
 }
 
@@ -71,7 +71,7 @@ void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
   reader.attach(file, 0, size);
   uint32_t left = size;
   while (left > 0) {
-    ByteRange room = stageRoom();
+    ByteRange room = stream_.stageRoom();
     if (room.length() > left) room.end = room.begin + left;
     // No piece reaches past the last position a read can start at, so a
     // file too large for that fails at the read that would pass it, wherever
@@ -86,14 +86,14 @@ void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
     std::size_t got = static_cast<std::size_t>(room.begin - start);
     // A file that shrank since its size was taken gives nothing more.
     if (got == 0) throw ArchiveWriterError();
-    commit(got);
+    stream_.commit(got);
     left -= static_cast<uint32_t>(got);
   }
 }
 
 void ArchiveWriter::finishArchive() {
-  write(ConstByteRange(record::kEndRecord, record::kEndRecord + 2));
-  finish();
+  stream_.write(ConstByteRange(record::kEndRecord, record::kEndRecord + 2));
+  stream_.finish();
 }
 
 }  // namespace vna

@@ -1,4 +1,5 @@
-// The compressed stream writer with entry records on top.
+// Entry records on top of the compressed stream writer: the only bytes it
+// lets into the stream are whole records and the end record.
 #pragma once
 
 #include <cstdint>
@@ -9,11 +10,11 @@
 
 namespace vna {
 
-class ArchiveWriter : public CompressedStreamWriter {
+class ArchiveWriter {
  public:
   explicit ArchiveWriter(WritableFileHandle& file,
                          unsigned workers = BlockDeflater::availableWorkers())
-      : CompressedStreamWriter(file, workers) {}
+      : stream_(file, workers) {}
 
   // A file that is never read into the archive: the archive being written,
   // and the earlier file it will replace. Up to two are kept.
@@ -43,6 +44,7 @@ class ArchiveWriter : public CompressedStreamWriter {
   void writeHeader(const char* name, bool directory, int64_t modificationTime, uint32_t size);
   void copyData(const FileHandle& file, uint32_t size);
 
+  CompressedStreamWriter stream_;
   FileIdentity archive_[2];
   int archiveCount_ = 0;
 };

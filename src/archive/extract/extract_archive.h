@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "archive/stream/inflate_ahead.h"
+#include "archive/stream/read_ahead.h"
 #include "fs/file_path.h"
 
 namespace vna {

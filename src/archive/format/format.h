@@ -63,4 +63,34 @@ inline uint32_t decodeLittleEndian32(const uint8_t* in) {
          (static_cast<uint32_t>(in[3]) << 24);
 }
 
+// The 12-byte header: the magic, a filler byte (written 0, read as
+// anything) and the check value, most significant byte first.
+enum class Body { kCompressed, kStored, kUnknown };
+struct Header {
+  Body body = Body::kUnknown;
+  uint32_t check = 0;
+};
+
+inline void encodeHeader(uint32_t check, uint8_t* out) {
+  for (std::size_t i = 0; i < kMagicLength; ++i) out[i] = static_cast<uint8_t>(kCompressedMagic[i]);
+  out[kMagicLength] = 0;
+  encodeBigEndian32(check, out + kCheckValueOffset, kHeaderLength - kCheckValueOffset);
+}
+
+// The magic is compared byte for byte, letter case included.
+inline Header decodeHeader(const uint8_t* in) {
+  auto is = [in](const char* magic) {
+    for (std::size_t i = 0; i < kMagicLength; ++i) {
+      if (in[i] != static_cast<uint8_t>(magic[i])) return false;
+    }
+    return true;
+  };
+  Header header;
+  header.body = is(kCompressedMagic) ? Body::kCompressed
+                : is(kStoredMagic)   ? Body::kStored
+                                     : Body::kUnknown;
+  header.check = decodeBigEndian32(in + kCheckValueOffset);
+  return header;
+}
+
 }  // namespace vna::format

@@ -3,89 +3,65 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "archive/format/format.h"
+#include "archive/stream/zlib_body.h"
 #include "fs/errors.h"
 
 namespace vna {
 
-namespace {
-
-// The stored body is read into a buffer of this size for readInPlace.
-constexpr std::size_t kStoredPiece = 64 * 1024;
-
-}  // namespace
-
 CompressedStreamReader::CompressedStreamReader(FileHandle& file, const InflaterEngine* engine,
-                                               InflateThread thread)
-{
-  fileReader_.attach(file, 0);
+                                               InflateThread thread) {
+  FileReader header;
+  header.attach(file, 0);
+  uint8_t bytes[format::kHeaderLength];
+  header.readExact(ByteRange{bytes, bytes + sizeof bytes});
+  const format::Header decoded = format::decodeHeader(bytes);
+  if (decoded.body == format::Body::kUnknown) throw FileStartingBytesNotRecognized();
+  storedCheck_ = decoded.check;
+  consumed_ = format::kHeaderLength;
   crc_.init();
-
-  uint8_t magic[8];
-  uint8_t check[4];
-  fileReader_.readExact(ByteRange{magic, magic + sizeof magic});
-  fileReader_.readExact(ByteRange{check, check + sizeof check});
-  consumed_ += format::kHeaderLength;
-  storedCheck_ = format::decodeBigEndian32(check);
-
-  if (std::memcmp(magic, format::kCompressedMagic, format::kMagicLength) == 0) {
-    inflated_ = std::make_unique<InflateAhead>(file, format::kHeaderLength, fileReader_.size(),
-                                               engine, thread);
-  } else if (std::memcmp(magic, format::kStoredMagic, format::kMagicLength) != 0) {
-    throw FileStartingBytesNotRecognized();
+  if (decoded.body == format::Body::kCompressed) {
+    body_ = std::make_unique<ZlibBody>(file, format::kHeaderLength, header.size(), engine);
+  } else {
+    body_ = std::make_unique<StoredBody>(file, format::kHeaderLength, header.size());
   }
+  ahead_ = std::make_unique<ReadAhead>(*body_, thread);
 }
 
 CompressedStreamReader::~CompressedStreamReader() = default;
 
 void CompressedStreamReader::nextBlock() {
   takeBlockCrc();
-  // A block that ends the stream, or its reading, is the last: a read past
+  // A block that ends the body, or its reading, is the last: a read past
   // it fails the same way every time.
-  if (block_.ending != InflateAhead::Ending::kMore) inflated_->raise(block_.ending);
-  block_ = inflated_->next();
+  if (block_.ending != BodyEnding::kMore) body_->raise(block_.ending);
+  block_ = ahead_->next();
   outNext_ = crcFrom_ = 0;
 }
 
 void CompressedStreamReader::read(ByteRange range) {
   if (finished_) throw std::logic_error("archive read after its end test");
-  if (inflated_) {
-    // Served from the decoded blocks; the check value of those is taken a
-    // whole block at a time (see takeBlockCrc).
-    uint8_t* p = range.begin;
-    while (p != range.end) {
-      if (outNext_ == block_.length) nextBlock();
-      std::size_t want = static_cast<std::size_t>(range.end - p);
-      std::size_t take = want < block_.length - outNext_ ? want : block_.length - outNext_;
-      std::memcpy(p, block_.data + outNext_, take);
-      outNext_ += take;
-      p += take;
-    }
-  } else {
-    fileReader_.readExact(range);
-    crc_.update(range.begin, range.end);
+  // The check value of the blocks' bytes is taken a whole block at a time
+  // (see takeBlockCrc).
+  uint8_t* p = range.begin;
+  while (p != range.end) {
+    if (outNext_ == block_.length) nextBlock();
+    std::size_t want = static_cast<std::size_t>(range.end - p);
+    std::size_t take = want < block_.length - outNext_ ? want : block_.length - outNext_;
+    std::memcpy(p, block_.data + outNext_, take);
+    outNext_ += take;
+    p += take;
   }
   consumed_ += range.length();
 }
 
 ConstByteRange CompressedStreamReader::readInPlace(std::size_t most) {
   if (finished_) throw std::logic_error("archive read after its end test");
-  ConstByteRange view(nullptr, nullptr);
-  if (inflated_) {
-    while (outNext_ == block_.length) nextBlock();
-    std::size_t take = most < block_.length - outNext_ ? most : block_.length - outNext_;
-    view = ConstByteRange(block_.data + outNext_, block_.data + outNext_ + take);
-    outNext_ += take;
-  } else {
-    // The stored body is copied into a buffer: it has no block of its own.
-    if (!stored_) stored_.reset(new uint8_t[kStoredPiece]);
-    uint8_t* buffer = stored_.get();
-    ByteRange room{buffer, buffer + (most < kStoredPiece ? most : kStoredPiece)};
-    fileReader_.readSome(room);
-    if (room.begin == buffer) throw EndOfFileError();
-    view = ConstByteRange(buffer, room.begin);
-    crc_.update(view.begin, view.end);
-  }
-  consumed_ += view.length();
+  while (outNext_ == block_.length) nextBlock();
+  std::size_t take = most < block_.length - outNext_ ? most : block_.length - outNext_;
+  ConstByteRange view(block_.data + outNext_, block_.data + outNext_ + take);
+  outNext_ += take;
+  consumed_ += take;
   return view;
 }
 
@@ -98,26 +74,18 @@ void CompressedStreamReader::takeBlockCrc() {
 
 bool CompressedStreamReader::finishAtEnd() {
   finished_ = true;
-  if (!inflated_) return !fileReader_.hasMore();
   // The last record byte can come out of one block while the end of the
   // deflate data and the Adler-32 trailer are decoded into the next: any
   // byte still decoded after what was delivered is trailing data.
-  for (;;) {
-    if (outNext_ < block_.length) return false;
-    switch (block_.ending) {
-      case InflateAhead::Ending::kMore:
-        takeBlockCrc();
-        block_ = inflated_->next();
-        outNext_ = crcFrom_ = 0;
-        break;
-      case InflateAhead::Ending::kEnd:
-        return true;
-      case InflateAhead::Ending::kThrown:
-        inflated_->raise(block_.ending);
-      default:
-        return false;
-    }
+  while (outNext_ == block_.length && block_.ending == BodyEnding::kMore) {
+    takeBlockCrc();
+    block_ = ahead_->next();
+    outNext_ = crcFrom_ = 0;
   }
+  if (outNext_ < block_.length) return false;
+  // A read error of the archive is reported as such, not as a bad end.
+  if (block_.ending == BodyEnding::kThrown) body_->raise(block_.ending);
+  return block_.ending == BodyEnding::kEnd;
 }
 
 uint32_t CompressedStreamReader::checkValue() {

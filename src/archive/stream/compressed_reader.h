@@ -1,15 +1,16 @@
 // Reads an archive file: recognises the header, remembers the stored check
-// value and delivers the uncompressed record bytes in exactly the amounts
-// asked, keeping their check value and count.
+// value and delivers the record bytes in exactly the amounts asked, from
+// blocks its body (stored or zlib) decodes ahead, keeping the check value
+// and the count of what it delivered.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
-#include "archive/format/format.h"
-#include "archive/inflate/inflater.h"
-#include "archive/stream/inflate_ahead.h"
 #include "archive/checks/stream_crc.h"
+#include "archive/inflate/inflater.h"
+#include "archive/stream/read_ahead.h"
+#include "archive/stream/record_body.h"
 #include "fs/byte_range.h"
 #include "fs/file_streams.h"
 
@@ -17,12 +18,12 @@ namespace vna {
 
 class CompressedStreamReader {
  public:
-  // Reads the header. FileStartingBytesNotRecognized, FormatError, or the
-  // read errors (EndOfFileError under 12 bytes).
-  // `file` is opened and closed by the caller. A compressed body is decoded
-  // by `engine`, or by the build's own (newInflater) when none is given;
-  // every engine gives the same results. `thread` says whether it is
-  // decoded ahead on a thread of its own; the results are the same.
+  // Reads the header. FileStartingBytesNotRecognized, or the read errors
+  // (EndOfFileError under 12 bytes). `file` is opened and closed by the
+  // caller. A compressed body is decoded by `engine`, or by the build's own
+  // (newInflater) when none is given; every engine gives the same results.
+  // `thread` says whether the body is decoded ahead on a thread of its own;
+  // the results are the same.
   explicit CompressedStreamReader(FileHandle& file, const InflaterEngine* engine = nullptr,
                                   InflateThread thread = InflateThread::kWhereProcessors);
   ~CompressedStreamReader();
@@ -33,8 +34,8 @@ class CompressedStreamReader {
   // or FormatError (compressed body), EndOfFileError (stored body).
   void read(ByteRange range);
   // Like read, but delivers between 1 and `most` (> 0) bytes without
-  // copying them: a view into the reader's own block, valid until the next
-  // call on the reader. The bytes are counted and checked as read's are.
+  // copying them: a view into the current block, valid until the next call
+  // on the reader. The bytes are counted and checked as read's are.
   ConstByteRange readInPlace(std::size_t most);
   // The end test, which ends the reading: true when nothing but the body's
   // proper end follows what was delivered. For the compressed body the
@@ -49,23 +50,20 @@ class CompressedStreamReader {
   uint64_t consumed() const { return consumed_; }
 
  private:
-  // Moves to the next decoded block, once every byte of the current one is
-  // delivered; throws where the stream ends or fails.
+  // Moves to the next block, once every byte of the current one is
+  // delivered; throws where the body ends or fails.
   void nextBlock();
   // Adds the bytes of the block delivered since the last call to `crc_`.
   void takeBlockCrc();
 
-  // The header, then the stored body.
-  FileReader fileReader_;
-  // The compressed body, decoded in blocks: [outNext_, block_.length) of
-  // the current one not yet delivered, its bytes from crcFrom_ on not yet
-  // in the check value.
-  std::unique_ptr<InflateAhead> inflated_;
-  InflateAhead::Block block_;
+  std::unique_ptr<BodyDecoder> body_;
+  // After body_, so that its thread is joined before the body goes.
+  std::unique_ptr<ReadAhead> ahead_;
+  // [outNext_, block_.length) of the current block is not yet delivered;
+  // its bytes from crcFrom_ on are not yet in the check value.
+  BodyBlock block_;
   std::size_t outNext_ = 0;
   std::size_t crcFrom_ = 0;
-  // The stored body's bytes for readInPlace.
-  std::unique_ptr<uint8_t[]> stored_;
   uint32_t storedCheck_ = 0;
   StreamCrc crc_;
   bool checkTaken_ = false;

@@ -11,9 +11,7 @@ CompressedStreamWriter::CompressedStreamWriter(WritableFileHandle& file, unsigne
     : output_(file, 0) {
   crc_.init();
   uint8_t header[format::kHeaderLength];
-  std::memcpy(header, format::kCompressedMagic, format::kMagicLength);
-  header[format::kMagicLength] = 0;
-  format::encodeBigEndian32(crc_.value(), header + format::kCheckValueOffset, 4);
+  format::encodeHeader(crc_.value(), header);
   output_.write(ConstByteRange(header, header + sizeof header));
   deflater_.reset(new BlockDeflater(workers, *this));
   // The stream's first bytes, as zlib would have put them there.
