@@ -205,10 +205,10 @@ TEST(CreateArchive, TreeArchiveIsTheSameByteForByteWithAnyNumberOfWorkers) {
     }
     return test::readFile(box.path("a.vna"));
   };
-  std::string inline_ = archiveWith(0);
-  ASSERT_GT(inline_.size(), 3 * BlockDeflater::kBlockSize / 2) << "the tree spans several blocks";
+  std::string serial = archiveWith(0);
+  ASSERT_GT(serial.size(), 3 * BlockDeflater::kBlockSize / 2) << "the tree spans several blocks";
   for (unsigned workers : {1u, 2u, 3u, 4u, 8u}) {
-    EXPECT_TRUE(archiveWith(workers) == inline_) << workers << " workers";
+    EXPECT_TRUE(archiveWith(workers) == serial) << workers << " workers";
   }
   EXPECT_EQ(names(body(box.path("a.vna"))).size(), 4u + 4u * 12u);
 }
