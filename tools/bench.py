@@ -4,12 +4,18 @@ times vnarchive, the deflate bound and the peers, creating and extracting,
 and prints one table per corpus (medians of RUNS runs, tools taking turns).
 """
 import argparse
+import base64
+import bz2
+import lzma
+import multiprocessing
 import os
+import random
 import shutil
 import statistics
 import subprocess
 import sys
 import time
+import zlib
 
 WORK = "/dev/shm/vna-bench"
 
@@ -37,10 +43,23 @@ def regular_files(top, limit_size=None):
 def build_corpora():
     root = os.path.join(WORK, "corpora")
     done = os.path.join(root, ".built")
-    if os.path.exists(done):
-        return root
-    shutil.rmtree(root, ignore_errors=True)
-    os.makedirs(root)
+    if not os.path.exists(done):
+        shutil.rmtree(root, ignore_errors=True)
+        os.makedirs(root)
+        build_system_corpora(root)
+        open(done, "w").close()
+    # Corpora added later are built on their own, beside the ones above.
+    for name, build in (("incompressible", build_incompressible), ("home", build_home)):
+        marker = os.path.join(root, "." + name)
+        if not os.path.exists(marker):
+            shutil.rmtree(os.path.join(root, name), ignore_errors=True)
+            build(os.path.join(root, name))
+            write_list(os.path.join(root, name), os.path.join(root, name + ".list"))
+            open(marker, "w").close()
+    return root
+
+
+def build_system_corpora(root):
     # 1. the headers
     for path, _ in regular_files("/usr/include"):
         target = os.path.join(root, "headers", os.path.relpath(path, "/usr/include"))
@@ -83,8 +102,100 @@ def build_corpora():
             fh.write(stream[i * 1024:(i + 1) * 1024])
     for corpus in ("headers", "mixed", "single", "small"):
         write_list(os.path.join(root, corpus), os.path.join(root, corpus + ".list"))
-    open(done, "w").close()
-    return root
+
+
+# Already-compressed data, made here without the network and the same on
+# every machine: seeded pseudo-random text (words and base64 lines, about
+# as compressible as source code) packed with xz, bzip2 or zlib, or plain
+# seeded random bytes, as photos, music, video and downloads are to deflate.
+KINDS = ("xz", "bz2", "zlib", "random")
+
+
+def packed_file(job):
+    path, kind, size, seed = job
+    rng = random.Random(seed)
+    if kind == "random":
+        data = rng.randbytes(size)
+    else:
+        words = [bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 9)))
+                 for _ in range(2000)]
+        # The packers shrink this text to about 0.6-0.7 of its size.
+        text, length = [], 0
+        while length < size * 1.5:
+            line = b" ".join(rng.choices(words, k=12)) + b"\n" + base64.encodebytes(rng.randbytes(171))
+            text.append(line)
+            length += len(line)
+        text = b"".join(text)
+        if kind == "xz":
+            data = lzma.compress(text, preset=1)
+        elif kind == "bz2":
+            data = bz2.compress(text, 9)
+        else:
+            data = zlib.compress(text, 6)
+        data = data[:size] if len(data) > size else data
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as fh:
+        fh.write(data)
+    return len(data)
+
+
+def packed_jobs(top, total, smallest, largest, seed, folders):
+    """Files of sizes spread evenly on a log scale from smallest to largest,
+    each kind in turn, until their sizes reach `total`."""
+    rng = random.Random(seed)
+    jobs, sum_sizes = [], 0
+    while sum_sizes < total:
+        size = int(smallest * (largest / smallest) ** rng.random())
+        kind = KINDS[len(jobs) % len(KINDS)]
+        folder = rng.choice(folders)
+        name = "%s%04d.%s" % (kind, len(jobs), {"zlib": "zz", "random": "bin"}.get(kind, kind))
+        jobs.append((os.path.join(top, folder, name), kind, size, rng.getrandbits(32)))
+        sum_sizes += size
+    return jobs
+
+
+def make_packed(jobs):
+    with multiprocessing.Pool(os.cpu_count()) as pool:
+        pool.map(packed_file, jobs, chunksize=1)
+
+
+def build_incompressible(top):
+    """About 300 MB of already-compressed files of 40 KB to 24 MB."""
+    make_packed(packed_jobs(top, 300_000_000, 40_000, 24_000_000, 36, ["a", "b", "c"]))
+
+
+def build_home(top):
+    """A home directory's proportions, about 250 MB in many folders: 70% of
+    the bytes already compressed, 20% programs and libraries, 10% text."""
+    rng = random.Random(37)
+    media = ["Pictures/%d/%02d" % (y, m) for y in range(2019, 2026) for m in (1, 4, 7, 10)] + \
+            ["Music/artist%02d/album%d" % (a, b) for a in range(12) for b in range(2)] + \
+            ["Videos", "Downloads", "Downloads/old", ".cache/thumbnails"]
+    make_packed(packed_jobs(top, 175_000_000, 40_000, 12_000_000, 38, media))
+    code = ["projects/p%02d/%s" % (p, d) for p in range(10) for d in ("build", "bin", "lib")] + \
+           [".local/lib", ".local/bin", "opt/tool/lib"]
+    copy_files(top, code, 50_000_000, rng, ("/usr/lib", "/usr/bin"),
+               lambda path: open(path, "rb").read(4) == b"\x7fELF")
+    docs = ["Documents/%s" % d for d in ("notes", "letters", "work", "work/old", "papers")] + \
+           ["projects/p%02d/src" % p for p in range(10)] + ["projects/p%02d/doc" % p for p in range(10)]
+    copy_files(top, docs, 25_000_000, rng, ("/usr/include", "/usr/share/doc"),
+               lambda path: not path.endswith(".gz"))
+
+
+def copy_files(top, folders, total, rng, sources, wanted):
+    copied = 0
+    for source in sources:
+        for path, size in regular_files(source, 8 * MiB):
+            if copied + size > total:
+                return
+            if not wanted(path):
+                continue
+            target = os.path.join(top, rng.choice(folders), os.path.basename(path))
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            if os.path.exists(target):
+                continue
+            shutil.copyfile(path, target)
+            copied += size
 
 
 def write_list(corpus, list_path):

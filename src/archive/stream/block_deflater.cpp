@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "archive/format/format.h"
+#include "archive/stream/gain_probe.h"
 #include "fs/errors.h"
 
 namespace vna {
@@ -14,6 +15,15 @@ namespace {
 constexpr std::size_t kWindow = 32768;
 static_assert(BlockDeflater::kBlockSize >= 2 * kWindow,
               "a block's dictionary is copied from the previous block's own tail");
+static_assert(GainProbe::kWindow == kWindow, "the probe looks back as far as deflate");
+constexpr std::size_t kPieces = BlockDeflater::kBlockSize / GainProbe::kPieceSize;
+static_assert(kPieces * GainProbe::kPieceSize == BlockDeflater::kBlockSize,
+              "a full block is whole pieces, so a verdict never depends on where blocks are cut");
+// A stored deflate block holds at most this many bytes (its length field).
+constexpr std::size_t kMaxStored = 65535;
+// What a stretch adds beyond its bytes: a deflated one ends with a sync
+// flush, a stored one has a 5-byte header per kMaxStored bytes.
+constexpr std::size_t kStretchOverhead = 32;
 
 enum class State { Free, Filling, Queued, Done, Failed };
 
@@ -38,6 +48,7 @@ struct BlockDeflater::Block {
 struct BlockDeflater::Worker {
   z_stream stream;
   bool streamOpen = false;
+  GainProbe probe;
   platform::Thread thread;
   BlockDeflater* owner = nullptr;
 
@@ -64,7 +75,8 @@ BlockDeflater::BlockDeflater(unsigned workers, Client& client) : client_(client)
   // next and the oldest waits to be passed on; one when the caller deflates.
   blockCount_ = workers == 0 ? 1 : workers + 2;
   blocks_.reset(new Block[blockCount_]);
-  std::size_t capacity = deflateBound(&workers_[0].stream, kBlockSize) + 64;
+  std::size_t capacity =
+      deflateBound(&workers_[0].stream, kBlockSize) + 64 + kPieces * kStretchOverhead;
   for (std::size_t i = 0; i < blockCount_; ++i) {
     // Left uninitialised: pages are touched only when a block is used, so
     // a small archive does not pay for every worker's blocks.
@@ -124,7 +136,7 @@ void BlockDeflater::submit(bool last) {
   block.last = last;
   client_.taken(ConstByteRange(block.data(), block.data() + block.length));
   if (workerCount_ == 0) {
-    block.state = deflateBlock(workers_[0].stream, block) ? State::Done : State::Failed;
+    block.state = deflateBlock(workers_[0], block) ? State::Done : State::Failed;
   } else {
     platform::Locked locked(lock_);
     block.state = State::Queued;
@@ -180,43 +192,101 @@ void BlockDeflater::work(Worker& worker) {
       if (stopping_) return;
       block = &blocks_[picked_++ % blockCount_];
     }
-    bool deflated = deflateBlock(worker.stream, *block);
+    bool deflated = deflateBlock(worker, *block);
     platform::Locked locked(lock_);
     block->state = deflated ? State::Done : State::Failed;
     blockDone_.wakeOne();
   }
 }
 
-bool BlockDeflater::deflateBlock(z_stream& stream, Block& block) {
+bool BlockDeflater::deflateBlock(Worker& worker, Block& block) {
+  block.produced = 0;
+  if (block.length == 0) return deflateStretch(worker.stream, block, 0, 0);
+  // The verdict of each piece, then one stretch of output per run of equal
+  // verdicts: a block of text alone is deflated exactly as one piece.
+  bool deflate[kPieces];
+  const std::size_t pieces = (block.length + GainProbe::kPieceSize - 1) / GainProbe::kPieceSize;
+  for (std::size_t k = 0; k < pieces; ++k) {
+    std::size_t begin = k * GainProbe::kPieceSize;
+    std::size_t length = block.length - begin < GainProbe::kPieceSize ? block.length - begin
+                                                                       : GainProbe::kPieceSize;
+    std::size_t before = block.dictionary + begin < kWindow ? block.dictionary + begin : kWindow;
+    deflate[k] = worker.probe.worthDeflating(block.data() + begin, length, before);
+  }
+  for (std::size_t k = 0; k < pieces;) {
+    std::size_t next = k + 1;
+    while (next < pieces && deflate[next] == deflate[k]) ++next;
+    std::size_t begin = k * GainProbe::kPieceSize;
+    std::size_t end = next * GainProbe::kPieceSize < block.length ? next * GainProbe::kPieceSize
+                                                                  : block.length;
+    if (deflate[k] ? !deflateStretch(worker.stream, block, begin, end)
+                   : !storeStretch(block, begin, end)) {
+      return false;
+    }
+    k = next;
+  }
+  return true;
+}
+
+bool BlockDeflater::deflateStretch(z_stream& stream, Block& block, std::size_t begin,
+                                   std::size_t end) {
+  // Primed with the 32 KiB before the stretch, stored bytes included: an
+  // inflater has them in its window just the same.
+  std::size_t dictionary = block.dictionary + begin < kWindow ? block.dictionary + begin : kWindow;
   if (deflateReset(&stream) != Z_OK) return false;
-  if (block.dictionary > 0 &&
-      deflateSetDictionary(&stream, block.input.get(), static_cast<uInt>(block.dictionary)) !=
-          Z_OK) {
+  if (dictionary > 0 && deflateSetDictionary(&stream, block.data() + begin - dictionary,
+                                             static_cast<uInt>(dictionary)) != Z_OK) {
     return false;
   }
-  stream.next_in = block.data();
-  stream.avail_in = static_cast<uInt>(block.length);
-  stream.next_out = block.output.get();
-  stream.avail_out = static_cast<uInt>(block.capacity);
-  // A sync flush ends the block on a byte boundary with everything
-  // emitted, so the next block's bytes can simply follow.
-  const int flush = block.last ? Z_FINISH : Z_SYNC_FLUSH;
+  const bool final = block.last && end == block.length;
+  stream.next_in = block.data() + begin;
+  stream.avail_in = static_cast<uInt>(end - begin);
+  stream.next_out = block.output.get() + block.produced;
+  stream.avail_out = static_cast<uInt>(block.capacity - block.produced);
+  // A sync flush ends the stretch on a byte boundary with everything
+  // emitted, so whatever comes next can simply follow.
+  const int flush = final ? Z_FINISH : Z_SYNC_FLUSH;
   for (;;) {
     int result = deflate(&stream, flush);
     if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) return false;
-    if (block.last ? result == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0) break;
+    if (final ? result == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0) break;
     if (stream.avail_out > 0) return false;  // no progress with room to spare
-    // The bound is deflate's own; growing is for safety, not expected.
-    std::size_t produced = block.capacity;
-    std::unique_ptr<uint8_t[]> larger(new uint8_t[2 * block.capacity]);
-    std::memcpy(larger.get(), block.output.get(), produced);
-    block.output = std::move(larger);
-    block.capacity *= 2;
-    stream.next_out = block.output.get() + produced;
-    stream.avail_out = static_cast<uInt>(block.capacity - produced);
+    block.produced = static_cast<std::size_t>(stream.next_out - block.output.get());
+    growOutput(block);
+    stream.next_out = block.output.get() + block.produced;
+    stream.avail_out = static_cast<uInt>(block.capacity - block.produced);
   }
   block.produced = static_cast<std::size_t>(stream.next_out - block.output.get());
   return true;
+}
+
+bool BlockDeflater::storeStretch(Block& block, std::size_t begin, std::size_t end) {
+  // Every stretch starts on a byte boundary, so a stored block's three
+  // header bits fill its first byte: BFINAL, then type 00.
+  const bool final = block.last && end == block.length;
+  while (begin < end) {
+    std::size_t length = end - begin < kMaxStored ? end - begin : kMaxStored;
+    while (block.capacity - block.produced < 5 + length) growOutput(block);
+    uint8_t* out = block.output.get() + block.produced;
+    out[0] = final && begin + length == end ? 1 : 0;
+    out[1] = static_cast<uint8_t>(length);
+    out[2] = static_cast<uint8_t>(length >> 8);
+    out[3] = static_cast<uint8_t>(~length);
+    out[4] = static_cast<uint8_t>(~length >> 8);
+    std::memcpy(out + 5, block.data() + begin, length);
+    block.produced += 5 + length;
+    begin += length;
+  }
+  return true;
+}
+
+void BlockDeflater::growOutput(Block& block) {
+  // The room is deflate's own bound plus each stretch's overhead; growing
+  // is for safety, not expected.
+  std::unique_ptr<uint8_t[]> larger(new uint8_t[2 * block.capacity]);
+  std::memcpy(larger.get(), block.output.get(), block.produced);
+  block.output = std::move(larger);
+  block.capacity *= 2;
 }
 
 }  // namespace vna

@@ -3,10 +3,13 @@
 // The input is cut every kBlockSize bytes, whatever the pieces it arrives
 // in. Each block is deflated at level 6 (window 15, memory level 8) with
 // the last 32 KiB of the block before it as its dictionary and ends with a
-// sync flush; the last block, possibly empty, ends the stream. Each block's
-// bytes are therefore a function of the input alone: the stream is the same
-// whatever the number of workers and however they are scheduled, and any
-// inflater reads it as one ordinary deflate stream.
+// sync flush; the last block, possibly empty, ends the stream. Within a
+// block, the 32 KiB pieces on which deflate cannot gain (gain_probe.h) are
+// copied into stored deflate blocks instead, and each run of pieces still
+// deflated is primed with the 32 KiB before it. Each block's bytes are
+// therefore a function of the input alone: the stream is the same whatever
+// the number of workers and however they are scheduled, and any inflater
+// reads it as one ordinary deflate stream.
 #pragma once
 
 #include <zlib.h>
@@ -82,8 +85,13 @@ class BlockDeflater {
 
   static void runWorker(void* worker);
   void work(Worker& worker);
-  // Deflates `block` with `stream`; false when zlib fails.
-  static bool deflateBlock(z_stream& stream, Block& block);
+  // Deflates `block` with the worker's stream, storing the pieces deflate
+  // cannot gain on; false when zlib fails.
+  static bool deflateBlock(Worker& worker, Block& block);
+  // Appends the block's input [begin, end) as deflated or as stored data.
+  static bool deflateStretch(z_stream& stream, Block& block, std::size_t begin, std::size_t end);
+  static bool storeStretch(Block& block, std::size_t begin, std::size_t end);
+  static void growOutput(Block& block);
   void submit(bool last);
   void startNextBlock();
   // Passes on the oldest outstanding block, waiting for it.

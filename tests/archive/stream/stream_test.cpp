@@ -156,7 +156,12 @@ TEST(CompressedStreamWriter, StreamIsTheSameWhateverTheWorkersAndPieces) {
                                      text,
                                      text.substr(0, block),
                                      text.substr(0, block + 1),
-                                     text.substr(0, 2 * block - 1) + test::randomBytes(block, 4)};
+                                     text.substr(0, 2 * block - 1) + test::randomBytes(block, 4),
+                                     // Stored and deflated stretches in one block, cut off the
+                                     // pieces' bounds; a stream ending in a stored stretch.
+                                     text.substr(0, 50000) + test::randomBytes(90000, 6) +
+                                         text.substr(0, 200000) + test::randomBytes(3 * block, 7),
+                                     test::randomBytes(block / 2, 10)};
   for (std::size_t n = 32700; n < 32780; n += 13) inputs.push_back(test::randomBytes(n, 9));
   for (const std::string& input : inputs) {
     std::string reference = archiveOf(box, input, 0, input.size() + 1);
@@ -176,6 +181,20 @@ TEST(CompressedStreamWriter, StreamIsTheSameWhateverTheWorkersAndPieces) {
       }
     }
   }
+}
+
+TEST(CompressedStreamWriter, IncompressibleInputIsCopiedIntoStoredBlocks) {
+  // RFC 1951 is the oracle: after the zlib header, a stored block is one
+  // byte holding BFINAL and type 00, the length and its complement (least
+  // significant byte first), then the bytes themselves.
+  Sandbox box;
+  std::string random = test::randomBytes(65536, 11);
+  std::string file = archiveOf(box, random, 2, 4096);
+  std::string expected = std::string("\x78\x9C\x00\xFF\xFF\x00\x00", 7) + random.substr(0, 65535) +
+                         std::string("\x01\x01\x00\xFE\xFF", 5) + random.substr(65535);
+  ASSERT_EQ(file.size(), 12 + expected.size() + 4);
+  EXPECT_TRUE(file.substr(12, expected.size()) == expected);
+  EXPECT_EQ(file.substr(8, 4), test::be32(crcOf(random)));
 }
 
 class ReaderTest : public ::testing::Test {

@@ -1,0 +1,79 @@
+#include "archive/stream/gain_probe.h"
+
+#include <cstring>
+
+namespace vna {
+
+namespace {
+
+uint64_t load64(const uint8_t* p) {
+  uint64_t value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+bool GainProbe::worthDeflating(const uint8_t* piece, std::size_t length, std::size_t before) {
+  if (length < kMinJudged) return true;
+  // Four tables, so that runs of one byte value do not stall on one counter.
+  uint32_t counts[4][256] = {};
+  std::size_t i = 0;
+  for (; i + 4 <= length; i += 4) {
+    ++counts[0][piece[i]];
+    ++counts[1][piece[i + 1]];
+    ++counts[2][piece[i + 2]];
+    ++counts[3][piece[i + 3]];
+  }
+  for (; i < length; ++i) ++counts[0][piece[i]];
+  // Pairs of equal bytes: n(n-1) times the chance that two bytes drawn
+  // apart are equal, which is 1/256 for bytes without any skew.
+  uint64_t pairs = 0;
+  for (unsigned b = 0; b < 256; ++b) {
+    uint64_t c = uint64_t(counts[0][b]) + counts[1][b] + counts[2][b] + counts[3][b];
+    if (c > 1) pairs += c * (c - 1);
+  }
+  const uint64_t n = length;
+  if (pairs * 256 * 32 > 33 * n * (n - 1)) return true;
+  return repeats(piece, length, before);
+}
+
+bool GainProbe::repeats(const uint8_t* piece, std::size_t length, std::size_t before) {
+  const uint8_t* base = piece - before;
+  const uint8_t* end = piece + length;
+  const uint8_t* last = end - 8;  // the last place 8 bytes start
+  std::memset(table_, 0, sizeof table_);
+  // Bytes of the piece inside matches found, and where the last one ended:
+  // anchors inside a match already counted are not looked up again.
+  std::size_t matched = 0;
+  const uint8_t* covered = piece;
+  for (const uint8_t* word = base; word <= last; word += 8) {
+    // The anchors among these 8 bytes, found without a branch per byte:
+    // adding 0x7F sets a byte's top bit unless its low four bits are zero
+    // (no carry crosses a byte, as each is at most 0x0F). Little-endian:
+    // the lowest bit found is the first byte.
+    uint64_t nibbles = load64(word) & 0x0F0F0F0F0F0F0F0FULL;
+    uint64_t found = ~(nibbles + 0x7F7F7F7F7F7F7F7FULL) & 0x8080808080808080ULL;
+    while (found != 0) {
+      const uint8_t* at = word + __builtin_ctzll(found) / 8;
+      found &= found - 1;
+      if (at > last) break;
+      uint64_t key = load64(at);
+      uint32_t slot = static_cast<uint32_t>((key * 0x9E3779B97F4A7C15ULL) >> (64 - kTableBits));
+      if (at >= covered && table_[slot] != 0) {
+        const uint8_t* earlier = base + (table_[slot] - 1);
+        if (load64(earlier) == key && static_cast<std::size_t>(at - earlier) <= kWindow) {
+          // As long as deflate's longest match, within the piece.
+          std::size_t run = 8;
+          while (run < kLongestMatch && at + run < end && earlier[run] == at[run]) ++run;
+          matched += run;
+          covered = at + run;
+        }
+      }
+      table_[slot] = static_cast<uint32_t>(at - base) + 1;
+    }
+  }
+  return matched * 32 >= length;
+}
+
+}  // namespace vna
