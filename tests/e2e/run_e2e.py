@@ -19,6 +19,7 @@ import time
 import unittest
 
 from e2e_support import USAGE, run_program, snapshot, work_dir
+import deflate_reader
 import zlib
 
 PROGRAM = None
@@ -266,6 +267,26 @@ class RoundTrips(Base):
         os.makedirs(self.p("src", "hollow", "inside"))
         self.write("src/spaced name.txt", b"s")
         self.roundtrip("src")
+
+    def test_stored_and_deflated_stretches_make_one_ordinary_stream(self):
+        # Text, random bytes (twice, too far apart for deflate to refer
+        # back) and a file of both: a reader written from the RFCs alone
+        # reads the archive as zlib does, and it is no larger than one
+        # level-6 stream of the same records.
+        rng = random.Random(36)
+        text = b"".join(b"line %d of the text, %d\n" % (i, i * i % 977) for i in range(7000))
+        noise = rng.randbytes(150000)
+        self.write("src/text.txt", text)
+        self.write("src/noise.bin", noise)
+        self.write("src/later/noise.bin", noise)
+        self.write("src/half.bin", text[:70000] + rng.randbytes(70000) + text[70000:140000])
+        self.roundtrip("src")
+        with open(self.p("a.vna"), "rb") as fh:
+            archive = fh.read()
+        body = deflate_reader.inflate_zlib(archive[12:])
+        self.assertEqual(body, zlib.decompress(archive[12:]))
+        self.assertEqual(archive[8:12], crc32_bzip2(body).to_bytes(4, "big"))
+        self.assertLessEqual(len(archive) - 12, len(zlib.compress(body, 6)) * 1.002 + 64)
 
     def test_single_file(self):
         self.write("Report.TXT", b"report")

@@ -43,10 +43,16 @@ void CompressedStreamWriter::taken(ConstByteRange input) {
 void CompressedStreamWriter::deflated(ConstByteRange output) {
   const uint8_t* next = output.begin;
   while (next != output.end) {
-    std::size_t count = sizeof buffer_ - buffered_;
-    if (count > static_cast<std::size_t>(output.end - next)) {
-      count = static_cast<std::size_t>(output.end - next);
+    std::size_t left = static_cast<std::size_t>(output.end - next);
+    if (buffered_ == 0 && left >= sizeof buffer_) {
+      // A whole buffer's worth goes to the file from where it lies, in the
+      // same writes as through the buffer: stored data is not copied twice.
+      output_.write(ConstByteRange(next, next + sizeof buffer_));
+      next += sizeof buffer_;
+      continue;
     }
+    std::size_t count = sizeof buffer_ - buffered_;
+    if (count > left) count = left;
     std::memcpy(buffer_ + buffered_, next, count);
     buffered_ += count;
     next += count;

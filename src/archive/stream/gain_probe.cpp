@@ -29,16 +29,27 @@ bool GainProbe::worthDeflating(const uint8_t* piece, std::size_t length, std::si
   // Pairs of equal bytes: n(n-1) times the chance that two bytes drawn
   // apart are equal, which is 1/256 for bytes without any skew.
   uint64_t pairs = 0;
+  uint32_t most = 0;
+  uint8_t anchor = 0;
   for (unsigned b = 0; b < 256; ++b) {
-    uint64_t c = uint64_t(counts[0][b]) + counts[1][b] + counts[2][b] + counts[3][b];
-    if (c > 1) pairs += c * (c - 1);
+    uint32_t c = counts[0][b] + counts[1][b] + counts[2][b] + counts[3][b];
+    if (c > 1) pairs += uint64_t(c) * (c - 1);
+    if (c > most) {
+      most = c;
+      anchor = static_cast<uint8_t>(b);
+    }
   }
   const uint64_t n = length;
   if (pairs * 256 * 32 > 33 * n * (n - 1)) return true;
-  return repeats(piece, length, before);
+  return repeats(piece, length, before, anchor);
 }
 
-bool GainProbe::repeats(const uint8_t* piece, std::size_t length, std::size_t before) {
+bool GainProbe::repeats(const uint8_t* piece, std::size_t length, std::size_t before,
+                        uint8_t anchor) {
+  // The anchors are the places of the piece's most frequent byte value:
+  // chosen by content, so a repeat has its anchors where the original had
+  // them, and present in every piece that gets here (its histogram is
+  // nearly flat), about one in 256 bytes.
   const uint8_t* base = piece - before;
   const uint8_t* end = piece + length;
   const uint8_t* last = end - 8;  // the last place 8 bytes start
@@ -47,31 +58,22 @@ bool GainProbe::repeats(const uint8_t* piece, std::size_t length, std::size_t be
   // anchors inside a match already counted are not looked up again.
   std::size_t matched = 0;
   const uint8_t* covered = piece;
-  for (const uint8_t* word = base; word <= last; word += 8) {
-    // The anchors among these 8 bytes, found without a branch per byte:
-    // adding 0x7F sets a byte's top bit unless its low four bits are zero
-    // (no carry crosses a byte, as each is at most 0x0F). Little-endian:
-    // the lowest bit found is the first byte.
-    uint64_t nibbles = load64(word) & 0x0F0F0F0F0F0F0F0FULL;
-    uint64_t found = ~(nibbles + 0x7F7F7F7F7F7F7F7FULL) & 0x8080808080808080ULL;
-    while (found != 0) {
-      const uint8_t* at = word + __builtin_ctzll(found) / 8;
-      found &= found - 1;
-      if (at > last) break;
-      uint64_t key = load64(at);
-      uint32_t slot = static_cast<uint32_t>((key * 0x9E3779B97F4A7C15ULL) >> (64 - kTableBits));
-      if (at >= covered && table_[slot] != 0) {
-        const uint8_t* earlier = base + (table_[slot] - 1);
-        if (load64(earlier) == key && static_cast<std::size_t>(at - earlier) <= kWindow) {
-          // As long as deflate's longest match, within the piece.
-          std::size_t run = 8;
-          while (run < kLongestMatch && at + run < end && earlier[run] == at[run]) ++run;
-          matched += run;
-          covered = at + run;
-        }
+  for (const uint8_t* at = base; at <= last; ++at) {
+    at = static_cast<const uint8_t*>(std::memchr(at, anchor, static_cast<std::size_t>(last + 1 - at)));
+    if (at == nullptr) break;
+    uint64_t key = load64(at);
+    uint32_t slot = static_cast<uint32_t>((key * 0x9E3779B97F4A7C15ULL) >> (64 - kTableBits));
+    if (at >= covered && table_[slot] != 0) {
+      const uint8_t* earlier = base + (table_[slot] - 1);
+      if (load64(earlier) == key) {
+        // As long as deflate's longest match, within the piece.
+        std::size_t run = 8;
+        while (run < kLongestMatch && at + run < end && earlier[run] == at[run]) ++run;
+        matched += run;
+        covered = at + run;
       }
-      table_[slot] = static_cast<uint32_t>(at - base) + 1;
     }
+    table_[slot] = static_cast<uint32_t>(at - base) + 1;
   }
   return matched * 32 >= length;
 }

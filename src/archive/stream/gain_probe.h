@@ -9,7 +9,7 @@
 //     It never exceeds the order-0 entropy that bounds what Huffman coding
 //     can reach, so such a piece could gain at most about half a percent;
 //   - and matches of 8 bytes or more, found from anchors (content-chosen
-//     places: a byte whose low four bits are zero) that begin the same 8
+//     places: the piece's most frequent byte value) that begin the same 8
 //     bytes as an anchor up to 32 KiB before, cover less than 1/32 of it.
 //     Repeated incompressible data (the same photo twice in one folder) is
 //     still deflated.
@@ -40,9 +40,11 @@ class GainProbe {
   bool worthDeflating(const uint8_t* piece, std::size_t length, std::size_t before);
 
  private:
-  bool repeats(const uint8_t* piece, std::size_t length, std::size_t before);
+  // True when matches found from the places of `anchor` cover enough of
+  // the piece.
+  bool repeats(const uint8_t* piece, std::size_t length, std::size_t before, uint8_t anchor);
 
-  static constexpr unsigned kTableBits = 12;
+  static constexpr unsigned kTableBits = 10;
   static constexpr std::size_t kLongestMatch = 258;
   // Per anchor hash: 1 + the anchor's offset from the window's start, or 0.
   uint32_t table_[1u << kTableBits];

@@ -52,6 +52,8 @@ TEST(GainProbe, DeflatesExactlyWhereLevelSixGainsAPercent) {
       {"random bytes after random bytes", test::randomBytes(piece, 5), test::randomBytes(piece, 6)},
       {"text", "", text(piece)},
       {"an 8 KiB random pattern repeated", "", pattern + pattern + pattern + pattern},
+      {"random bytes repeated at an odd distance", "",
+       (pattern.substr(1) + pattern.substr(1) + pattern + pattern).substr(0, piece)},
       {"random bytes repeating what lies 16 KiB before", earlier,
        earlier.substr(piece / 2) + test::randomBytes(piece / 2, 7)},
       {"random bytes of 200 values", "", skewed},
