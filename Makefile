@@ -145,6 +145,10 @@ BENCH_RUNS ?= 5
 # BENCH_TOOLS="vnarchive,tar + pigz" times only the rows whose labels begin so
 # (the bound is always timed: every ratio is against it).
 BENCH_TOOLS ?=
+# BENCH_BASELINE=path/to/an/earlier/vnarchive times that build beside this one.
+BENCH_BASELINE ?=
+# BENCH_CORPORA picks corpora (all six by default).
+BENCH_CORPORA ?=
 # The Wine row times the 32-bit program where the machine starts it, else the
 # 64-bit test build.
 bench: native windows windows64
@@ -157,7 +161,8 @@ bench: native windows windows64
 	  isal="--isal-bound build/bench/isal_inflate_bound"; fi; \
 	python3 tools/bench.py --program build/native/vnarchive --faulty build/native/vnarchive_faults --windows $$(tools/can-run-32bit >/dev/null && echo build/windows/vnarchive.exe || echo build/windows64/vnarchive.exe) \
 	  --bound build/bench/deflate_bound $$isal --measure build/bench/measure --runs $(BENCH_RUNS) \
-	  $(if $(BENCH_TOOLS),--tools "$(BENCH_TOOLS)") --output build/bench/results.md
+	  $(if $(BENCH_TOOLS),--tools "$(BENCH_TOOLS)") $(if $(BENCH_BASELINE),--baseline "$(BENCH_BASELINE)") \
+	  $(if $(BENCH_CORPORA),--corpora "$(BENCH_CORPORA)") --output build/bench/results.md
 
 # Long fuzzing: FUZZ_SECONDS per target (default 600), corpora kept in build/asan/fuzz.
 FUZZ_SECONDS ?= 600

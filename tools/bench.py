@@ -241,7 +241,10 @@ COPY = "tar -cf / tar -xf (copy bound)"
 PROCESSORS = len(os.sched_getaffinity(0))
 
 
-def tools(program, windows, bound, isal_bound):
+BASELINE = "vnarchive, the build compared with"
+
+
+def tools(program, windows, bound, isal_bound, baseline=None):
     z = lambda p: "Z:" + p.replace("/", "\\")
     # The project's launcher picks Wine's loader and prefix for the build.
     wine_run = WINE_RUN
@@ -275,6 +278,9 @@ def tools(program, windows, bound, isal_bound):
         ("7z -tzip -mx5 -mmt1", lambda c, l, a: sh("cd '%s' && 7z a -tzip -mx5 -mmt1 -bd -bso0 '%s' . >/dev/null" % (c, a)),
          lambda a, l, d: ["7z", "x", "-bd", "-bso0", "-o" + d, a], None, "zip"),
     ]
+    if baseline:
+        table.insert(1, (BASELINE, lambda c, l, a: [baseline, "-a", c, a],
+                         lambda a, l, d: [baseline, "-x", a, d], None, "vna"))
     if windows and shutil.which("wine"):
         table.append((wine_label,
                       lambda c, l, a: [wine_run, "--direct", windows, "-a", z(c), z(a)],
@@ -285,7 +291,7 @@ def tools(program, windows, bound, isal_bound):
     needs = {"tar + igzip -3": "igzip", "tar + pigz -p1 -6": "pigz", PIGZ_ALL: "pigz",
              ONE_PROCESSOR: "taskset"}
     table = [t for t in table if t[0] not in needs or shutil.which(needs[t[0]])]
-    return [t for t in table if shutil.which(t[1]("x", "x", "x")[0]) or t[1]("x", "x", "x")[0] in (program, bound)]
+    return [t for t in table if shutil.which(t[1]("x", "x", "x")[0]) or t[1]("x", "x", "x")[0] in (program, bound, baseline)]
 
 
 def tree_size(top):
@@ -350,7 +356,8 @@ def report(name, corpus, results, table):
     ours = results.get("vnarchive")
     if ours:
         against = []
-        for label, what in ((COPY, "the copy bound"), (PIGZ_ALL, "tar | pigz -6")):
+        for label, what in ((COPY, "the copy bound"), (PIGZ_ALL, "tar | pigz -6"),
+                            (BASELINE, "the build compared with")):
             if label in results:
                 other = results[label]
                 against.append("%s: create %.2fx, extract %.2fx, size %.4fx" % (
@@ -429,15 +436,17 @@ def main():
     parser.add_argument("--tools", help="comma-separated labels' beginnings; all when absent")
     parser.add_argument("--faulty", help="the fault build, for the cost of flushing")
     parser.add_argument("--output")
+    parser.add_argument("--baseline", help="another build of vnarchive, timed beside this one")
     args = parser.parse_args()
     global MEASURE
     MEASURE = os.path.abspath(args.measure)
     root = build_corpora()
     table = tools(os.path.abspath(args.program), args.windows and os.path.abspath(args.windows),
-                  os.path.abspath(args.bound), args.isal_bound and os.path.abspath(args.isal_bound))
+                  os.path.abspath(args.bound), args.isal_bound and os.path.abspath(args.isal_bound),
+                  args.baseline and os.path.abspath(args.baseline))
     if args.tools:
         wanted = args.tools.split(",")
-        table = [t for t in table if t[0].startswith("bound (one") or t[0] == COPY or any(t[0] == w or t[0].startswith(w + " ") for w in wanted)]
+        table = [t for t in table if t[0].startswith("bound (one") or t[0] in (COPY, BASELINE) or any(t[0] == w or t[0].startswith(w + " ") for w in wanted)]
     if args.windows:
         # A server left running (make test keeps one per prefix) polls.
         subprocess.call([WINE_RUN, "--stop-server", os.path.abspath(args.windows)])
