@@ -170,9 +170,9 @@ bool madeNew(HANDLE handle) {
 // Calls `create(name)` with each temporary name from `next` on until one
 // makes a new file; returns that name.
 template <class Create>
-std::string firstFreeName(unsigned& next, Create create) {
+std::string firstFreeName(unsigned& next, const char* extension, Create create) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    std::string name = temporaryName(next, ".tmp");
+    std::string name = temporaryName(next, extension);
     if (create(name.c_str())) return name;
   }
   throw FileIOError(0);
@@ -262,20 +262,29 @@ bool WritableFileHandle::createPrivate(const platform::HeldDirectory& directory,
   return madeNew(handle_);
 }
 
-FilePath WritableFileHandle::createTemporaryBeside(const FilePath& path, unsigned& next) {
-  std::string directory(path.text());
-  std::string::size_type separator = directory.find_last_of("\\/");
-  directory.resize(separator == std::string::npos ? 0 : separator + 1);
-  return FilePath((directory + firstFreeName(next, [&](const char* name) {
-                     return createNew(FilePath((directory + name).c_str()));
-                   })).c_str());
+std::string WritableFileHandle::createTemporaryIn(const platform::HeldDirectory& directory,
+                                                  unsigned& next, const char* extension) {
+  return firstFreeName(next, extension,
+                       [&](const char* name) { return createNew(directory, name); });
 }
 
-
-bool checkReplaceable(const FilePath& path, FileIdentity& standing) {
-  if (examinePath(path) == PathKind::Link) return false;
-  HANDLE handle = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool checkReplaceable(const platform::HeldDirectory& directory, const char* name,
+                      FileIdentity& standing) {
+  DWORD attributes = directory.getAttributes(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return false;
+    mapCreateError(code);
+  }
+  // A link is replaced, not written through.
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
+  // Opening for writing is not refused for a read-only file everywhere (an
+  // administrator may), but replacing one is; nor is a directory replaced.
+  if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    mapCreateError(ERROR_ACCESS_DENIED);
+  }
+  HANDLE handle = directory.createFile(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
   if (handle == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
     if (code == ERROR_FILE_NOT_FOUND) return false;
@@ -284,12 +293,8 @@ bool checkReplaceable(const FilePath& path, FileIdentity& standing) {
   BY_HANDLE_FILE_INFORMATION info;
   bool known = GetFileInformationByHandle(handle, &info) != 0;
   CloseHandle(handle);
-  if (!known) return false;
-  // Opening for writing is not refused for a read-only file everywhere (an
-  // administrator may), but replacing one is.
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) mapCreateError(ERROR_ACCESS_DENIED);
-  standing = identityOf(info);
-  return true;
+  if (known) standing = identityOf(info);
+  return known;
 }
 
 namespace {

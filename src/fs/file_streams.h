@@ -105,11 +105,12 @@ class WritableFileHandle : public FileHandle {
   bool lockCreated(const platform::HeldDirectory& directory, const char* name);
   // The same for a file no other user may open (HeldDirectory::createPrivate).
   bool createPrivate(const platform::HeldDirectory& directory, const char* name);
-  // Creates a new file beside `path` (in its directory) under a name no
-  // other file has (~vna<process id>-<n>.tmp, counting `next` up until one
-  // is free); returns that name. The process id keeps the names of runs
+  // Creates a new file in `directory` under a name no other file has
+  // (~vna<process id>-<n><extension>, counting `next` up until one is
+  // free); returns that name. The process id keeps the names of runs
   // apart, so a killed run's leftovers never make a later run fail.
-  FilePath createTemporaryBeside(const FilePath& path, unsigned& next);
+  std::string createTemporaryIn(const platform::HeldDirectory& directory, unsigned& next,
+                                const char* extension);
 };
 
 // The names of a run's temporary files: ~vna<process id>-<n><extension>,
@@ -119,12 +120,14 @@ std::string temporaryName(unsigned& next, const char* extension);
 // "~vna<id>-", the part that tells which run made it, goes to `run`.
 bool isTemporaryName(const char* name, const char* extension, std::string& run);
 
-// Raises what `create` would raise for `path`, without changing anything:
-// the create table for a directory, a read-only file, or a file the OS will
-// not let this process write. Nothing at `path`, or a link, is fine (a link
-// is replaced, not written through). When a file stands there, its identity
-// goes to `standing` and true is returned.
-bool checkReplaceable(const FilePath& path, FileIdentity& standing);
+// Raises, without changing anything, the create table's error for what a
+// new file could not replace at `name` in `directory`: a directory, a
+// read-only file, or a file the OS will not let this process write.
+// Nothing there, or a link, is fine (a link is replaced, not written
+// through). When a file stands there, its identity goes to `standing` and
+// true is returned.
+bool checkReplaceable(const platform::HeldDirectory& directory, const char* name,
+                      FileIdentity& standing);
 
 // Looks up the identity of whatever file stands at `path` without reading
 // it (so a file held open for writing can be asked too). False when there

@@ -42,7 +42,7 @@ ArchiveWriter::Entry ArchiveWriter::writeFile(const FileHandle& file, const char
   uint64_t size = file.size64();
   if (size > format::kMaxFileSize) throw ArchiveWriterError();
   writeHeader(name, false, modificationTime, static_cast<uint32_t>(size));
-  if (size > 0) copyData(file, static_cast<uint32_t>(size));
+  if (size > 0 && !copyData(file, static_cast<uint32_t>(size))) return Entry::WrittenIncomplete;
   return Entry::WrittenFile;
 }
 
@@ -61,7 +61,7 @@ void ArchiveWriter::writeHeader(const char* name, bool directory, int64_t modifi
                                                                   size, header)));
 }
 
-void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
+bool ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
   // Exactly `size` bytes go in, whatever the file's length is by now: a
   // record whose data and size field disagree would make the archive
   // unreadable from there on. The file is read straight into the
@@ -70,6 +70,7 @@ void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
   FileReader reader;
   reader.attach(file, 0, size);
   uint32_t left = size;
+  bool whole = true;
   while (left > 0) {
     ByteRange room = stream_.stageRoom();
     if (room.length() > left) room.end = room.begin + left;
@@ -82,13 +83,29 @@ void ArchiveWriter::copyData(const FileHandle& file, uint32_t size) {
       room.end = room.begin + (kFirstUnreachablePosition - position);
     }
     uint8_t* start = room.begin;
-    reader.readSome(room);
+    if (whole) {
+      try {
+        reader.readSome(room);
+      } catch (const FileSeekError&) {
+        throw;
+      } catch (const FileIOError&) {
+        // Another user's file that fails to read ends its own entry, not
+        // the whole backup.
+        whole = false;
+      }
+    }
     std::size_t got = static_cast<std::size_t>(room.begin - start);
-    // A file that shrank since its size was taken gives nothing more.
-    if (got == 0) throw ArchiveWriterError();
+    if (got == 0) {
+      // A file that shrank since its size was taken (or failed) is
+      // completed with zeros, so the archive stays readable past it.
+      whole = false;
+      got = room.length();
+      std::memset(start, 0, got);
+    }
     stream_.commit(got);
     left -= static_cast<uint32_t>(got);
   }
+  return whole;
 }
 
 void ArchiveWriter::finishArchive() {

@@ -25,14 +25,17 @@ class ArchiveWriter {
   // Whether `identity` is one of the files above.
   bool isArchive(const FileIdentity& identity) const;
 
-  enum class Entry { WrittenFile, WrittenDirectory, IsTheArchive, Skipped };
+  // WrittenIncomplete: a file that delivered fewer bytes than its size, or
+  // failed to read, is stored with zero bytes up to that size.
+  enum class Entry { WrittenFile, WrittenIncomplete, WrittenDirectory, IsTheArchive, Skipped };
   // Writes one record for the opened `file`, stored under `name` (relative,
   // "\" between levels), `modificationTime` in microseconds since 1970 UTC,
-  // with the size the open file has now. Nothing is written when the file
-  // is the archive itself (IsTheArchive) or not a file on a disk (a pipe or
-  // device: Skipped). ArchiveWriterError for a name of more than 254 bytes,
-  // a file of 0xFFFFFFFF bytes or more, or a file that delivers fewer bytes
-  // than its size; the read errors of the file; the stream writer's errors.
+  // with the size the open file has now and exactly that many bytes, read
+  // or zero. Nothing is written when the file is the archive itself
+  // (IsTheArchive) or not a file on a disk (a pipe or device: Skipped).
+  // ArchiveWriterError for a name of more than 254 bytes or a file of
+  // 0xFFFFFFFF bytes or more; FileSeekError for a file that reaches past
+  // the last readable position; the stream writer's errors.
   Entry writeFile(const FileHandle& file, const char* name, int64_t modificationTime);
   // Writes one directory record; `name` gets its trailing "\" here
   // (ArchiveWriterError when that passes 254 bytes).
@@ -42,7 +45,8 @@ class ArchiveWriter {
 
  private:
   void writeHeader(const char* name, bool directory, int64_t modificationTime, uint32_t size);
-  void copyData(const FileHandle& file, uint32_t size);
+  // False when the file ended early or failed to read.
+  bool copyData(const FileHandle& file, uint32_t size);
 
   CompressedStreamWriter stream_;
   FileIdentity archive_[2];

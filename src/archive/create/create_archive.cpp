@@ -6,6 +6,7 @@
 
 #include "archive/format/format.h"
 #include "archive/names/entry_names.h"
+#include "fs/error_tables.h"
 #include "fs/errors.h"
 #include "fs/file_item.h"
 #include "fs/file_streams.h"
@@ -16,21 +17,10 @@ namespace vna {
 
 namespace {
 
-bool sameFile(const FilePath& a, const FilePath& b) {
-  FileIdentity first;
-  FileIdentity second;
-  return queryFileIdentity(a, first) && queryFileIdentity(b, second) && first == second;
-}
-
-// Removes the temporary archive of a run that did not finish. Declared
-// before the file handle, so the file is closed first: an open file cannot
-// be deleted everywhere.
-struct TemporaryArchive {
-  FilePath path;
-  ~TemporaryArchive() {
-    if (!path.empty()) removePathQuietly(path);
-  }
-};
+// -a's temporary archives: ~vna<pid>-<n>.a.tmp. An extension of their own
+// keeps them apart from -x's waiting files (~vna<pid>-<n>.tmp), which are
+// not locked and start empty: a sweep of one never takes the other's.
+constexpr char kArchiveExtension[] = ".a.tmp";
 
 // Whether a listed name can be stored as itself. "\\" is the archive's
 // separator, legal in a POSIX name: such a name would be read back as a path
@@ -55,7 +45,7 @@ bool isStorableName(const char* name) {
 // same.
 bool isLeftArchive(const char* name, const FileHandle& file) {
   std::string run;
-  if (!isTemporaryName(name, ".tmp", run)) return false;
+  if (!isTemporaryName(name, kArchiveExtension, run)) return false;
   FileReader reader;
   reader.attach(file, 0);
   const uint32_t known = format::kMagicLength + 1;
@@ -72,23 +62,12 @@ bool isLeftArchive(const char* name, const FileHandle& file) {
 // Removes what killed runs left beside the archive's name: each temporary
 // that holds an unfinished archive and that no live run holds locked.
 // Never throws; what cannot be removed stays, harmless to this run.
-void removeLeftArchives(const FilePath& archive) noexcept {
+void removeLeftArchives(const platform::HeldDirectory& beside) noexcept {
   try {
-    std::string directory(archive.text());
-    std::string::size_type separator = directory.find_last_of("\\/");
-    // A root keeps its separator ("/", "D:\").
-    if (separator == std::string::npos) {
-      directory = ".";
-    } else {
-      const bool root = separator == 0 || directory[separator - 1] == ':';
-      directory.resize(root ? separator + 1 : separator);
-    }
-    platform::HeldDirectory beside;
-    if (beside.hold(directory.c_str()) != platform::HeldDirectory::Outcome::Held) return;
     std::vector<std::string> left;
     {
       DirectoryIterator listing;
-      listing.open(beside, "~vna*.tmp");
+      listing.open(beside, "~vna*.a.tmp");
       for (; listing.isValid(); listing.next()) left.push_back(listing.item().fileName());
     }
     for (const std::string& name : left) {
@@ -102,10 +81,109 @@ void removeLeftArchives(const FilePath& archive) noexcept {
   }
 }
 
+// The archive's directory, held once as the OS resolves it, and the
+// archive's name in it: every later step on the archive's side goes by
+// that one name through the handle, so a directory on the way that is
+// swapped for a link meanwhile is never written through.
+struct ArchivePlace {
+  platform::HeldDirectory directory;
+  std::string name;
+};
+
+void holdArchivePlace(const FilePath& archive, ArchivePlace& place) {
+  std::string directory(archive.text());
+  std::string::size_type separator = directory.find_last_of("\\/");
+  if (separator == std::string::npos) {
+    place.name = directory;
+    directory = ".";
+  } else {
+    place.name = directory.substr(separator + 1);
+    // A root keeps its separator ("/", "D:\").
+    const bool root = separator == 0 || directory[separator - 1] == ':';
+    directory.resize(root ? separator + 1 : separator);
+  }
+  if (place.directory.hold(directory.c_str()) != platform::HeldDirectory::Outcome::Held) {
+    DWORD code = GetLastError();
+    mapCreateError(code != ERROR_SUCCESS ? code : ERROR_PATH_NOT_FOUND);
+  }
+  // "." or "..", or nothing at all, names a directory, which a file cannot
+  // replace.
+  if (!platform::isPlainName(place.name.c_str())) mapCreateError(ERROR_ACCESS_DENIED);
+}
+
+// Removes the temporary archive of a run that did not finish, by its name
+// and only while the name still shows the run's own file. Declared before
+// the file handle, so the file is closed first: an open file cannot be
+// deleted everywhere.
+struct TemporaryArchive {
+  const platform::HeldDirectory* directory = nullptr;
+  std::string name;
+  FileIdentity identity;
+  bool known = false;
+  ~TemporaryArchive() {
+    if (name.empty()) return;
+    FileIdentity named;
+    if (!known || (queryFileIdentity(*directory, name.c_str(), named) && named == identity)) {
+      directory->deleteFile(name.c_str());
+    }
+  }
+};
+
+// The source as the user named it, links included: a held directory to
+// walk, or a file open for reading.
+struct Source {
+  platform::HeldDirectory directory;
+  FileHandle file;
+  bool isFile = false;
+};
+
+// Finds the source through its held parent, by its exact name (never a
+// pattern). ExceptionPL when nothing is there; a source that is there but
+// cannot be opened (a FIFO, a device, a dangling link) is a file that
+// could not be archived: `file` stays closed.
+void findSource(const FilePath& source, Source& out) {
+  using platform::HeldDirectory;
+  const std::string name = source.fileName();
+  const std::string text(source.text());
+  // A root, or a last component of "." or "..", is the directory the OS
+  // takes it for.
+  if (name.empty() || isDotName(name.c_str())) {
+    if (out.directory.hold(text.c_str()) != HeldDirectory::Outcome::Held) {
+      throw ExceptionPL("Unable to open source location!\n");
+    }
+    return;
+  }
+  HeldDirectory parent;
+  std::string parentText = text.substr(0, text.size() - name.size());
+  if (parentText.size() > 1 && parentText[parentText.size() - 2] != ':') parentText.pop_back();
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  if (parent.hold(parentText.c_str()) == HeldDirectory::Outcome::Held) {
+    attributes = parent.getAttributes(name.c_str());
+  }
+  if (attributes == INVALID_FILE_ATTRIBUTES) throw ExceptionPL("Unable to open source location!\n");
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    // A link the user named is followed; a directory is held through its
+    // parent, so it is the one just asked about.
+    HeldDirectory::Outcome held = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+                                      ? out.directory.hold(text.c_str())
+                                      : out.directory.holdIn(parent, name.c_str());
+    if (held != HeldDirectory::Outcome::Held) throw ExceptionPL("Unable to open source location!\n");
+    return;
+  }
+  out.isFile = true;
+  out.file.openIn(parent, name.c_str(), false);
+}
+
+// Whether the user is told that something could not be archived: an item
+// left out, or a file stored with zeros where it gave no bytes.
+bool leftOut(ArchiveWriter::Entry entry) {
+  return entry == ArchiveWriter::Entry::Skipped || entry == ArchiveWriter::Entry::WrittenIncomplete;
+}
+
 }  // namespace
 
 SourceWalk::SourceWalk(ArchiveWriter& writer, const platform::HeldDirectory& root)
-    : writer_(writer), root_(finalDirectoryPath(root)) {
+    : writer_(writer), root_(root), rootPath_(finalDirectoryPath(root)) {
   FileIdentity identity;
   if (queryDirectoryIdentity(root, identity)) ancestors_.push_back(identity);
 }
@@ -125,8 +203,7 @@ void SourceWalk::walk(const platform::HeldDirectory& directory, const std::strin
       skipped_ = true;
       continue;
     }
-    if (store(directory, leaf, prefix + leaf, item.modificationTime(), item.isDirectory()) ==
-        ArchiveWriter::Entry::Skipped) {
+    if (leftOut(store(directory, leaf, prefix + leaf, item.modificationTime(), item.isDirectory()))) {
       skipped_ = true;
     }
   }
@@ -202,55 +279,57 @@ ArchiveWriter::Entry SourceWalk::storeFile(const platform::HeldDirectory& direct
 }
 
 bool SourceWalk::liesBelowSource(const FileHandle& file) const {
-  // Asked of the open handle, so the answer is about the very file that is
-  // read, whatever happens to the link meanwhile.
+  // The path the OS gives for the open file only says where to look. The
+  // answer is whether the file found there, one held directory at a time
+  // from the held source and never through a link, is the very file opened:
+  // a directory renamed into the source's old place holds other files.
   std::string reached = file.finalPath();
-  const std::string& root = root_;
+  const std::string& root = rootPath_;
   if (root.empty() || reached.size() <= root.size() ||
       reached.compare(0, root.size(), root) != 0) {
     return false;
   }
-  char last = root.back();
-  return last == '/' || last == '\\' || reached[root.size()] == '/' ||
-         reached[root.size()] == '\\';
+  std::vector<std::string> names;
+  std::string::size_type at = root.size();
+  while (at < reached.size()) {
+    std::string::size_type end = reached.find_first_of("\\/", at);
+    if (end == std::string::npos) end = reached.size();
+    if (end > at) names.push_back(reached.substr(at, end - at));
+    at = end + 1;
+  }
+  // The root's own text may end inside a name ("/src" and "/src2").
+  const char last = root.back();
+  if (names.empty() || (last != '/' && last != '\\' && reached[root.size()] != '/' &&
+                        reached[root.size()] != '\\')) {
+    return false;
+  }
+  platform::HeldDirectory held;
+  const platform::HeldDirectory* directory = &root_;
+  for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+    platform::HeldDirectory below;
+    if (below.holdIn(*directory, names[i].c_str()) != platform::HeldDirectory::Outcome::Held) {
+      return false;
+    }
+    held = std::move(below);
+    directory = &held;
+  }
+  FileIdentity named;
+  FileIdentity opened;
+  return queryFileIdentity(*directory, names.back().c_str(), named) && file.identity(opened) &&
+         named == opened;
 }
 
-void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
-  // The find service takes a last component of "." or ".." as an entry of
-  // that name, not as the directory it stands for; "-a . out.vna" must pack
-  // the current directory.
-  std::string last = sourceArgument.fileName();
-  FilePath source(sourceArgument.text());
-  if (isDotName(last.c_str())) {
-    std::string resolved = resolvedPath(sourceArgument);
-    if (!resolved.empty()) source = FilePath(resolved.c_str());
-  }
-  FileItem item;
-  bool isFile = false;
-  if (last.find_first_of("*?") != std::string::npos) {
-    // The find service takes "*" and "?" as a pattern: "src/a*" would find
-    // "src/a", and "*.*" lists a directory. The source is the one item of
-    // exactly that name, or none.
-    PathKind kind = examinePath(source);
-    const bool found = kind != PathKind::Missing && item.lookup(source);
-    if (kind == PathKind::Directory) {
-      isFile = false;
-    } else if (found && last == item.fileName() && item.isFile()) {
-      isFile = true;
-    } else {
-      throw ExceptionPL("Unable to open source location!\n");
-    }
-  } else if (item.lookup(source)) {
-    isFile = item.isFile();
-    if (!isFile && !item.isDirectory()) {
-      throw ExceptionPL("Source location is neither a file nor a directory!\n");
-    }
-  } else if (examinePath(source) != PathKind::Directory) {
-    // A root ("/", "D:") has no entry of its own to find, but is a directory.
-    throw ExceptionPL("Unable to open source location!\n");
-  }
-  // Creating the archive would truncate the very file it is to hold.
-  if (isFile && sameFile(source, archive)) {
+void createArchive(const FilePath& source, const FilePath& archive) {
+  Source found;
+  findSource(source, found);
+  ArchivePlace place;
+  holdArchivePlace(archive, place);
+  // Creating the archive would replace the very file it is to hold.
+  FileIdentity sourceIdentity;
+  FileIdentity standing;
+  if (found.isFile && found.file.isOpen() && found.file.identity(sourceIdentity) &&
+      queryFileIdentity(place.directory, place.name.c_str(), standing) &&
+      standing == sourceIdentity) {
     throw ExceptionPL("Archive location is the same as the source location!\n");
   }
 
@@ -260,49 +339,41 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
   // What would make the final move fail is asked first, before the source
   // is read, so a doomed run ends as early as a create over it would.
   FileIdentity earlier;
-  const bool replacing = checkReplaceable(archive, earlier);
-  removeLeftArchives(archive);
+  const bool replacing = checkReplaceable(place.directory, place.name.c_str(), earlier);
+  removeLeftArchives(place.directory);
   TemporaryArchive temporary;
+  temporary.directory = &place.directory;
   unsigned next = 0;
   WritableFileHandle file;
   // Locked before its first byte, so that no other run takes it for a
   // killed run's leftover; where the file system has no locks, it stays
   // unlocked and no run can take any leftover for dead.
   do {
-    temporary.path = file.createTemporaryBeside(archive, next);
-  } while (!file.lockCreated(temporary.path));
+    temporary.name = file.createTemporaryIn(place.directory, next, kArchiveExtension);
+  } while (!file.lockCreated(place.directory, temporary.name.c_str()));
+  temporary.known = file.identity(temporary.identity);
   bool skipped = false;
   {
     ArchiveWriter writer(file);
-    FileIdentity identity;
-    if (file.identity(identity)) writer.addArchiveIdentity(identity);
+    if (temporary.known) writer.addArchiveIdentity(temporary.identity);
     // The file about to be replaced is an archive of an earlier run, not
     // part of the source.
     if (replacing) writer.addArchiveIdentity(earlier);
 
-    if (isFile) {
+    if (found.isFile) {
       // The source itself is taken as the OS resolves it: the user named it.
       std::string name = source.fileName();
-      FileHandle opened;
-      try {
-        opened.open(source);
-      } catch (const FileIOError&) {
-        skipped = true;
-      }
-      if (opened.isOpen() &&
-          writer.writeFile(opened, name.c_str(), item.modificationTime()) ==
-              ArchiveWriter::Entry::Skipped) {
+      BY_HANDLE_FILE_INFORMATION info;
+      if (!found.file.isOpen() || !GetFileInformationByHandle(found.file.handle(), &info) ||
+          leftOut(writer.writeFile(
+              found.file, name.c_str(),
+              fileTimeToMicroseconds(info.ftLastWriteTime, isOnFatVolume(source.text()))))) {
         skipped = true;
       }
     } else {
-      platform::HeldDirectory root;
-      if (root.hold(source.text()) == platform::HeldDirectory::Outcome::Held) {
-        SourceWalk walk(writer, root);
-        walk.walk(root, std::string());
-        skipped = walk.skipped();
-      } else {
-        skipped = true;
-      }
+      SourceWalk walk(writer, found.directory);
+      walk.walk(found.directory, std::string());
+      skipped = walk.skipped();
     }
     writer.finishArchive();
   }
@@ -310,8 +381,32 @@ void createArchive(const FilePath& sourceArgument, const FilePath& archive) {
   // name holds the earlier file or the whole new one, never an empty one.
   file.flush();
   file.close();
-  moveReplacing(temporary.path, archive);
-  temporary.path = FilePath();
+  // Another process that can write in the archive's directory may have put
+  // something else (a link, a FIFO) at the temporary name: only the run's
+  // own file is moved, and only the run's own file is left at the name. (A
+  // temporary that is not the run's own is left alone on the way out.)
+  FileIdentity named;
+  if (temporary.known && !(queryFileIdentity(place.directory, temporary.name.c_str(), named) &&
+                           named == temporary.identity)) {
+    throw FileIOError(ERROR_FILE_NOT_FOUND);
+  }
+  replaceFile(place.directory, temporary.name.c_str(), place.name.c_str());
+  temporary.name.clear();
+  if (temporary.known) {
+    const bool asked = queryFileIdentity(place.directory, place.name.c_str(), named);
+    if (!asked || !(named == temporary.identity)) {
+      // Swapped in between the look and the move. A link, FIFO, socket or
+      // device is nothing a run of this program leaves at an archive's
+      // name: it goes. A regular file may be another run's archive, moved
+      // there since: it stays. Where the OS cannot say, the move stands.
+      DWORD attributes = place.directory.getAttributes(place.name.c_str());
+      const bool foreign = attributes != INVALID_FILE_ATTRIBUTES &&
+                           (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0;
+      if (foreign) place.directory.deleteFile(place.name.c_str());
+      if (foreign || asked) throw FileIOError(ERROR_FILE_NOT_FOUND);
+    }
+  }
+  if (!place.directory.flushWritten()) mapWriteError(GetLastError());
   if (skipped) throw ExceptionPL("Some files or directories could not be archived.\n");
 }
 

@@ -55,8 +55,9 @@ class SourceWalk {
   bool liesBelowSource(const FileHandle& file) const;
 
   ArchiveWriter& writer_;
+  const platform::HeldDirectory& root_;
   // The source as the OS resolves it (FileHandle::finalPath's form).
-  std::string root_;
+  std::string rootPath_;
   std::vector<FileIdentity> ancestors_;
   bool skipped_ = false;
 };

@@ -13,6 +13,7 @@
 #include "posix_internal.h"
 
 using vna::platform::posix::beginChange;
+using vna::platform::posix::descriptorName;
 using vna::platform::posix::fail;
 using vna::platform::posix::FileObject;
 using vna::platform::posix::HandleKind;
@@ -112,7 +113,27 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
     }
     oflags |= O_CREAT;
   }
-  int fd = openat(AT_FDCWD, name, oflags, 0666);
+  int fd = -1;
+  if (disposition == OPEN_EXISTING && access != 0) {
+    // Asked about without data access first, so a FIFO or device at the
+    // name is refused without being opened; a regular file is opened again
+    // through that descriptor, the very file asked about.
+    int pathFd = openat(AT_FDCWD, name, O_PATH | O_CLOEXEC);
+    if (pathFd < 0) {
+      setErrorFromErrno(errno, native);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (fstat(pathFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      close(pathFd);
+      return fail(ERROR_ACCESS_DENIED);
+    }
+    fd = open(descriptorName(pathFd).c_str(), oflags & ~O_NONBLOCK);
+    int error = errno;
+    close(pathFd);
+    errno = error;
+  } else {
+    fd = openat(AT_FDCWD, name, oflags, 0666);
+  }
   if (fd < 0) {
     setErrorFromErrno(errno, native);
     return INVALID_HANDLE_VALUE;

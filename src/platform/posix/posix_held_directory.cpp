@@ -141,29 +141,12 @@ HANDLE HeldDirectory::createFile(LPCSTR name, DWORD access, DWORD, DWORD disposi
   if (disposition != OPEN_EXISTING) return fail(ERROR_INVALID_PARAMETER);
   if (access != 0 && asItself && !writing) {
     // The common case, a listed file opened as itself: the listing may
-    // already hold it open.
+    // already hold it open, a regular file found as below.
     int fd = posix::adoptListedFile(handle_, name, st);
-    if (fd < 0) {
-      // O_NONBLOCK: a FIFO put at the name since the listing must not
-      // block the open; it is refused below.
-      fd = openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-      if (fd >= 0 && fstat(fd, &st) != 0) {
-        int error = errno;
-        close(fd);
-        errno = error;
-        fd = -1;
-      }
-    }
     if (fd >= 0) {
-      if (!S_ISREG(st.st_mode)) {
-        close(fd);
-        return fail(ERROR_ACCESS_DENIED);
-      }
       SetLastError(ERROR_SUCCESS);
       return new FileObject(fd, false, st);
     }
-    if (errno != ELOOP) return fail(win32CodeForErrno(errno));
-    // A link: opened as itself below, as Windows opens a reparse point.
   }
   // Asked about without data access first, so nothing the name leads to is
   // opened before it is known to be a regular file: opening a FIFO or a

@@ -10,8 +10,10 @@
 // system through the seam.
 //
 // Only entries the directory reports as regular files are opened this way,
-// and never through a link: opening a device or FIFO can have effects, and
-// a link put at the name since the listing may lead anywhere.
+// never through a link, and only once a descriptor without data access
+// shows a regular file: opening a device or FIFO can have effects (a
+// writer blocked on a FIFO is let go), and a link put at the name since the
+// listing may lead anywhere.
 //
 // What another process does between the listing and the open is not seen
 // by the seam: a file it replaces (a rename over the name) is read as it was
@@ -63,15 +65,23 @@ bool statListedEntry(FindObject* find, const struct dirent* entry, struct stat& 
   int dir = dirfd(find->dir);
   // Only a held directory's listing is opened from; nothing else adopts.
   if (entry->d_type == DT_REG && find->owner != nullptr) {
-    int fd = openat(dir, entry->d_name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
-    if (fd >= 0) {
-      if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    // Asked about without data access first: a FIFO or device renamed or
+    // linked in at the name since it was read from the directory is never
+    // opened. Only a regular file is opened again, through the descriptor
+    // itself, so it is the very file asked about.
+    int pathFd = openat(dir, entry->d_name, O_PATH | O_CLOEXEC | O_NOFOLLOW);
+    if (pathFd >= 0) {
+      int fd = -1;
+      if (fstat(pathFd, &st) == 0 && S_ISREG(st.st_mode)) {
+        fd = open(descriptorName(pathFd).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+      }
+      close(pathFd);
+      if (fd >= 0) {
         find->heldFd = fd;
         find->heldName = entry->d_name;
         find->heldInfo = st;
         return true;
       }
-      close(fd);
     }
     // Unreadable, or no descriptor to spare: list it the plain way.
   }
