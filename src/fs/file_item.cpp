@@ -34,21 +34,6 @@ bool isDotName(const char* name) {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
-FileItem::FileItem(const FilePath& path) {
-  if (!lookup(path)) throw FileItemError();
-}
-
-bool FileItem::lookup(const FilePath& path) {
-  path_.assign(path.text());
-  found_ = false;
-  if (path_.empty()) return false;
-  HANDLE find = FindFirstFileA(path_.text(), &record_);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  FindClose(find);
-  found_ = true;
-  return true;
-}
-
 void FileItem::requireFound() const {
   if (!found_) throw FileItemError();
 }

@@ -14,12 +14,6 @@ namespace vna {
 class FileItem {
  public:
   FileItem() = default;
-  // Looks `path` up; throws FileItemError when nothing is there.
-  explicit FileItem(const FilePath& path);
-
-  // Replaces path, record and found flag. Never throws; false when nothing
-  // was found (missing path, empty path, any find failure).
-  bool lookup(const FilePath& path);
 
   // The queries below throw FileItemError unless the last lookup found the item.
   bool isFile() const;       // anything that is not a directory

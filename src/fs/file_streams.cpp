@@ -148,13 +148,6 @@ std::string finalDirectoryPath(const platform::HeldDirectory& directory) {
   return directory.isHeld() ? finalPathOf(directory.handle()) : std::string();
 }
 
-void WritableFileHandle::create(const FilePath& path) {
-  close();
-  handle_ = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) mapCreateError(GetLastError());
-}
-
 namespace {
 
 // The handle of a create that only makes a new file: true when it made one,
@@ -205,13 +198,6 @@ bool isTemporaryName(const char* name, const char* extension, std::string& run) 
   return true;
 }
 
-bool WritableFileHandle::createNew(const FilePath& path) {
-  close();
-  handle_ = CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return madeNew(handle_);
-}
-
 bool WritableFileHandle::createNew(const platform::HeldDirectory& directory, const char* name) {
   close();
   handle_ = directory.createFile(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
@@ -219,40 +205,22 @@ bool WritableFileHandle::createNew(const platform::HeldDirectory& directory, con
   return madeNew(handle_);
 }
 
-namespace {
-
-// lockCreated's check, with `query` and `remove` acting on the name.
-template <class Query, class Remove>
-bool stillNamed(WritableFileHandle& file, Query query, Remove remove) {
-  const bool taken = !file.tryLock() && GetLastError() == ERROR_LOCK_VIOLATION;
+bool WritableFileHandle::lockCreated(const platform::HeldDirectory& directory, const char* name) {
+  const bool taken = !tryLock() && GetLastError() == ERROR_LOCK_VIOLATION;
   FileIdentity mine;
   FileIdentity named;
   bool known = false;
-  if (file.identity(mine)) {
-    known = query(named);
+  if (identity(mine)) {
+    known = queryFileIdentity(directory, name, named);
     if (known && named == mine && !taken) return true;
   } else if (!taken) {
     return true;
   }
-  file.close();
+  close();
   // Only a name that no longer shows this file may be removed: it is gone,
   // or still this one where the OS could not say.
-  if (!known) remove();
+  if (!known) directory.deleteFile(name);
   return false;
-}
-
-}  // namespace
-
-bool WritableFileHandle::lockCreated(const FilePath& path) {
-  return stillNamed(
-      *this, [&](FileIdentity& named) { return queryFileIdentity(path, named); },
-      [&] { DeleteFileA(path.text()); });
-}
-
-bool WritableFileHandle::lockCreated(const platform::HeldDirectory& directory, const char* name) {
-  return stillNamed(
-      *this, [&](FileIdentity& named) { return queryFileIdentity(directory, name, named); },
-      [&] { directory.deleteFile(name); });
 }
 
 bool WritableFileHandle::createPrivate(const platform::HeldDirectory& directory,
@@ -314,15 +282,6 @@ bool identityOfHandle(HANDLE handle, bool directory, FileIdentity& out) {
 
 // No access asked and every kind of sharing allowed: this succeeds even for
 // a file that this process holds open for writing.
-bool queryFileIdentity(const FilePath& path, FileIdentity& out) {
-  if (path.empty()) return false;
-  HANDLE handle = CreateFileA(path.text(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  bool known = identityOfHandle(handle, false, out);
-  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  return known;
-}
-
 bool queryFileIdentity(const platform::HeldDirectory& directory, const char* name,
                        FileIdentity& out) {
   HANDLE handle = directory.createFile(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,

@@ -83,25 +83,18 @@ class FileHandle {
 class WritableFileHandle : public FileHandle {
  public:
   WritableFileHandle() = default;
-  explicit WritableFileHandle(const FilePath& path) { create(path); }
-  // Creates or truncates, read and write access, others may read. Failure:
-  // the create table.
-  void create(const FilePath& path);
-  // Creates a new file only where nothing stands (no file, directory or
-  // link, dangling or not): false, with nothing touched, when something
-  // does. Other failures: the create table.
-  bool createNew(const FilePath& path);
-  // The same for `name` in `directory`.
+  // Creates a new file `name` in `directory`, read and write access, others
+  // may read, only where nothing stands (no file, directory or link,
+  // dangling or not): false, with nothing touched, when something does.
+  // Other failures: the create table.
   bool createNew(const platform::HeldDirectory& directory, const char* name);
-  // Locks the file this handle just created at `path` and tells whether
-  // it may be used. A run that removes killed runs' leftovers takes an
-  // empty unlocked one for dead, and may hold it or have removed it between
-  // the create and the lock; no other process may stall the run by holding
-  // it either. False in those cases, with the handle closed and the name
-  // removed when it may still be this file's: the caller takes another
+  // Locks the file this handle just created as `name` in `directory` and
+  // tells whether it may be used. A run that removes killed runs' leftovers
+  // takes an empty unlocked one for dead, and may hold it or have removed it
+  // between the create and the lock; no other process may stall the run by
+  // holding it either. False in those cases, with the handle closed and the
+  // name removed when it may still be this file's: the caller takes another
   // name. Where the file system has no locks, the file is used unlocked.
-  bool lockCreated(const FilePath& path);
-  // The same for `name` in `directory`.
   bool lockCreated(const platform::HeldDirectory& directory, const char* name);
   // The same for a file no other user may open (HeldDirectory::createPrivate).
   bool createPrivate(const platform::HeldDirectory& directory, const char* name);
@@ -129,11 +122,9 @@ bool isTemporaryName(const char* name, const char* extension, std::string& run);
 bool checkReplaceable(const platform::HeldDirectory& directory, const char* name,
                       FileIdentity& standing);
 
-// Looks up the identity of whatever file stands at `path` without reading
-// it (so a file held open for writing can be asked too). False when there
-// is no file or the OS cannot say.
-bool queryFileIdentity(const FilePath& path, FileIdentity& out);
-// The same for `name` in `directory`, a link there not followed.
+// Looks up the identity of the file `name` in `directory`, a link there not
+// followed, without reading it (so a file held open for writing can be
+// asked too). False when there is no file or the OS cannot say.
 bool queryFileIdentity(const platform::HeldDirectory& directory, const char* name,
                        FileIdentity& out);
 // The identity of a held directory: two with one identity are the same

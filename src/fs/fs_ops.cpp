@@ -8,14 +8,6 @@
 namespace vna {
 
 namespace {
-// The attributes without read-only; "no attributes" must be spelled NORMAL.
-DWORD writable(DWORD attributes) {
-  DWORD result = attributes & ~FILE_ATTRIBUTE_READONLY;
-  return result != 0 ? result : FILE_ATTRIBUTE_NORMAL;
-}
-}  // namespace
-
-namespace {
 
 PathKind kindOf(DWORD attributes) {
   if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
@@ -77,30 +69,6 @@ void replaceFile(const platform::HeldDirectory& directory, const char* from, con
   if (!directory.replaceFile(from, to)) raiseFileSystemError(GetLastError());
 }
 
-void moveReplacing(const FilePath& from, const FilePath& to) {
-  if (!MoveFileExA(from.text(), to.text(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    raiseFileSystemError(GetLastError());
-  }
-}
-
-void removePath(const FilePath& path) {
-  // The attributes of the name itself, not a find: the find service takes
-  // "*" and "?" as a pattern and would classify whatever entry matches.
-  PathKind kind = examinePath(path);
-  if (kind == PathKind::File || kind == PathKind::Link) {
-    deleteFile(path);
-  } else if (kind == PathKind::Directory) {
-    removeDirectory(path);
-  }
-}
-
-void removePathQuietly(const FilePath& path) noexcept {
-  try {
-    removePath(path);
-  } catch (...) {
-  }
-}
-
 void removePathQuietly(const platform::HeldDirectory& directory, const char* name) noexcept {
   PathKind kind = examinePath(directory, name);
   if (kind == PathKind::Directory) {
@@ -108,31 +76,6 @@ void removePathQuietly(const platform::HeldDirectory& directory, const char* nam
   } else if (kind != PathKind::Missing) {
     directory.deleteFile(name);
   }
-}
-
-void deleteFile(const FilePath& path) {
-  if (path.empty()) throw FileNotFoundError();
-  DWORD attributes = GetFileAttributesA(path.text());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    throw FileNotFoundError();
-  }
-  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-      !SetFileAttributesA(path.text(), writable(attributes))) {
-    raiseFileSystemError(GetLastError());
-  }
-  if (!DeleteFileA(path.text())) raiseFileSystemError(GetLastError());
-}
-
-void removeDirectory(const FilePath& path) {
-  if (path.empty()) throw DirectoryNotFoundError();
-  DWORD attributes = GetFileAttributesA(path.text());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    throw DirectoryNotFoundError();
-  }
-  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    SetFileAttributesA(path.text(), writable(attributes));
-  }
-  if (!RemoveDirectoryA(path.text())) throw FileIOError(0);
 }
 
 }  // namespace vna

@@ -1,4 +1,6 @@
-// One-level file-system operations by path. None creates parents or recurses.
+// One-level file-system operations: by path for the directories the user
+// names, otherwise by one name in a held directory. None creates parents or
+// recurses.
 #pragma once
 
 #include "fs/file_path.h"
@@ -31,25 +33,9 @@ bool ensureRealDirectory(const platform::HeldDirectory& directory, const char* n
 // attributes. A read-only, hidden or system file at `to` is replaced too.
 // The FileIOError family on failure; `from` then still exists.
 void replaceFile(const platform::HeldDirectory& directory, const char* from, const char* to);
-// Renames the file `from` to `to` in one step, replacing a file or link
-// standing at `to` unless it is read-only (refused, as creating over it
-// would be), and returns once the rename is durable. The FileIOError family
-// on failure; `from` then still exists.
-void moveReplacing(const FilePath& from, const FilePath& to);
-// Deletes a file or link (clearing read-only first) or an empty directory,
-// classified by the name itself ("*.*" is that name, not a pattern; a link
-// is removed, not what it leads to); nothing at the path is fine. Removal
-// errors propagate.
-void removePath(const FilePath& path);
-// removePath for clean-up after a failure: any error is swallowed, since the
-// caller is already reporting (or absorbing) the failure that matters.
-void removePathQuietly(const FilePath& path) noexcept;
-// The same for `name` in `directory`.
+// Removes the file or link `name` in `directory` (the link itself), or the
+// empty directory of that name, for clean-up after a failure: any error is
+// swallowed, since the caller is already reporting (or absorbing) the
+// failure that matters.
 void removePathQuietly(const platform::HeldDirectory& directory, const char* name) noexcept;
-// FileNotFoundError when no file is there; OS failures through the table.
-void deleteFile(const FilePath& path);
-// DirectoryNotFoundError when no directory is there; FileIOError(0) when
-// the OS refuses (for instance, the directory is not empty).
-void removeDirectory(const FilePath& path);
-
 }  // namespace vna

@@ -7,9 +7,11 @@
 #include "archive/stream/compressed_writer.h"
 #include "fs/errors.h"
 #include "fs/file_streams.h"
+#include "new_file.h"
 #include "sandbox.h"
 
 namespace vna::test {
+
 
 inline std::string be32(uint32_t v) {
   std::string s(4, '\0');
@@ -57,7 +59,7 @@ std::string outcomeOf(Command command) {
 // A compressed archive whose body holds exactly `records`, written by the
 // system's own stream writer.
 inline void writeArchive(const FilePath& path, const std::string& records) {
-  WritableFileHandle file(path);
+  NewFile file(path);
   CompressedStreamWriter writer(file);
   const uint8_t* bytes = reinterpret_cast<const uint8_t*>(records.data());
   writer.write(ConstByteRange(bytes, bytes + records.size()));

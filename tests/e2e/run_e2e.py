@@ -1019,10 +1019,10 @@ while not os.path.exists(stop):
     for name in names:
         real = os.path.join(root, name)
         try:
-            if mode == "files":
+            if mode in ("files", "hardlinks"):
                 with open(real, "rb") as fh:
                     kept[name] = fh.read()
-                os.symlink(target, real + ".lnk")
+                (os.symlink if mode == "files" else os.link)(target, real + ".lnk")
                 os.rename(real + ".lnk", real)
             else:
                 os.rename(real, real + ".moved")
@@ -1033,7 +1033,7 @@ while not os.path.exists(stop):
     for name in names:
         real = os.path.join(root, name)
         try:
-            if mode == "files":
+            if mode in ("files", "hardlinks"):
                 if name in kept:
                     with open(real + ".new", "wb") as fh:
                         fh.write(kept[name])
@@ -1044,6 +1044,54 @@ while not os.path.exists(stop):
                 os.unlink(real + ".lnk")
         except OSError:
             pass
+    with open(counter, "w") as fh:
+        fh.write(str(done))
+"""
+
+
+# Another user's moves around a run of "-a src out/a.vna": argv is the mode,
+# the counter and stop files, then the mode's paths.
+ATTACKER_AROUND = r"""
+import ctypes, os, sys, time
+mode, counter, stop = sys.argv[1:4]
+paths = sys.argv[4:]
+done = 0
+while not os.path.exists(stop):
+    try:
+        if mode == "swap-source":
+            # The source renamed away, a directory of root's in its place.
+            source, vault = paths
+            os.rename(source, source + ".away")
+            os.rename(vault, source)
+            time.sleep(0.002)
+            os.rename(source, vault)
+            os.rename(source + ".away", source)
+            time.sleep(0.002)
+        elif mode == "flip-directory":
+            # The archive's directory and a link to root's change names in
+            # one step (renameat2's exchange): the path always leads somewhere.
+            directory, vault = paths
+            if not os.path.lexists(directory + ".lnk"):
+                os.symlink(vault, directory + ".lnk")
+            exchange = ctypes.CDLL(None, use_errno=True).renameat2
+            for _ in range(2):
+                if exchange(-100, directory.encode(), -100, (directory + ".lnk").encode(), 2) != 0:
+                    raise OSError(ctypes.get_errno(), "renameat2")
+                time.sleep(0.001)
+        else:
+            # The run's temporary renamed away, a link or a FIFO at its name.
+            directory, victim = paths
+            for name in os.listdir(directory):
+                if name.startswith("~vna") and name.endswith(".tmp"):
+                    path = os.path.join(directory, name)
+                    os.rename(path, path + ".stolen")
+                    if mode == "steal-for-link":
+                        os.symlink(victim, path)
+                    else:
+                        os.mkfifo(path)
+        done += 1
+    except OSError:
+        pass
     with open(counter, "w") as fh:
         fh.write(str(done))
 """
@@ -1075,7 +1123,7 @@ class CreationRaces(Base):
             self.write("outside/dir/" + rel, self.secret)
             os.chmod(self.p("outside/dir", rel), 0o600)
 
-    def attack(self, mode, root, target, names):
+    def attack(self, mode, root, target, names, attempts=ATTEMPTS):
         """Runs "-a src a.vna" ATTEMPTS times while the attacker works;
         returns the archives' records, every attempt's."""
         command = [sys.executable, "-c", ATTACKER, mode, root, target, self.p("count"),
@@ -1083,7 +1131,7 @@ class CreationRaces(Base):
         if os.geteuid() == 0:
             command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + command
         records = []
-        for attempt in range(self.ATTEMPTS):
+        for attempt in range(attempts):
             for leftover in ("stop", "count", "a.vna"):
                 if os.path.exists(self.p(leftover)):
                     os.remove(self.p(leftover))
@@ -1140,6 +1188,106 @@ class CreationRaces(Base):
             fd = os.open(self.p("outside/fifo"), os.O_RDONLY | os.O_NONBLOCK)
             writer.wait(timeout=60)
             os.close(fd)
+
+    def test_fifos_hard_linked_in_after_the_listing_are_never_opened(self):
+        os.mkfifo(self.p("outside/fifo"), 0o600)
+        os.chown(self.p("outside/fifo"), 65534, 65534)
+        writer = subprocess.Popen([sys.executable, "-c",
+                                   "import os, sys; os.open(sys.argv[1], os.O_WRONLY)",
+                                   self.p("outside/fifo")])
+        names = self.source_files(300)
+        try:
+            # The window is the moment between reading a name and opening it.
+            self.attack("hardlinks", self.p("src"), self.p("outside/fifo"), names, attempts=30)
+            self.assertIsNone(writer.poll(), "a FIFO linked into the source was opened")
+        finally:
+            fd = os.open(self.p("outside/fifo"), os.O_RDONLY | os.O_NONBLOCK)
+            writer.wait(timeout=60)
+            os.close(fd)
+
+    def around(self, mode, paths, archive="a.vna", attempts=ATTEMPTS):
+        """Runs "-a src <archive>" `attempts` times while another user
+        (nobody, where the suite runs as root) works on `paths`; returns
+        each run's (exit status, output)."""
+        if os.geteuid() != 0:
+            self.skipTest("needs root to run the attacker as another user")
+        command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", sys.executable,
+                   "-c", ATTACKER_AROUND, mode, self.p("count"), self.p("stop")] + paths
+        results = []
+        for _ in range(attempts):
+            for leftover in ("stop", "count"):
+                if os.path.exists(self.p(leftover)):
+                    os.remove(self.p(leftover))
+            attacker = subprocess.Popen(command, cwd=self.dir, stdin=subprocess.DEVNULL)
+            try:
+                while not os.path.exists(self.p("count")):
+                    time.sleep(0.01)
+                code, out, err = self.vna("-a", "src", archive)
+            finally:
+                self.write("stop")
+                attacker.wait(timeout=60)
+            self.assertEqual(err, "")
+            results.append((code, out))
+        return results
+
+    def test_links_that_reach_a_directory_renamed_into_the_sources_place_are_left_out(self):
+        # Links in the source name its files by absolute path; the attacker,
+        # who owns the source's parent, renames the source away and root's
+        # vault to its name, so those paths reach the vault's files.
+        for i in range(300):
+            self.write("src/f%d" % i, b"inside")
+            os.symlink(self.p("src", "f%d" % i), self.p("src", "l%d" % i))
+            self.write("vault/f%d" % i, self.secret)
+        os.chmod(self.p("vault"), 0o700)
+        os.chmod(self.p("src"), 0o777)
+        walked = 0
+        for code, out in self.around("swap-source", [self.p("src"), self.p("vault")], attempts=10):
+            self.assertIn((code, out), [(0, ""), (255, expected_output(self.SKIPPED))])
+            records = stored_records(self.p("a.vna"))
+            # A run that starts while the vault bears the source's name packs
+            # the vault: the user's path leads there. One that starts in the
+            # source (its links listed) stores nothing of the vault.
+            if any(name.startswith("l") for name, _, _ in records):
+                walked += 1
+                for name, _, data in records:
+                    self.assertEqual(data, b"inside", name)
+        self.assertGreater(walked, 0, "no run walked the source itself")
+
+    def test_archive_directory_flipped_to_a_link_gets_one_whole_archive_and_no_leftovers(self):
+        self.write("src/f", os.urandom(1 << 20))
+        os.makedirs(self.p("out"))
+        os.chown(self.p("out"), 65534, 65534)
+        os.makedirs(self.p("vault"))
+        os.chmod(self.p("vault"), 0o700)
+        for code, out in self.around("flip-directory", [self.p("out"), self.p("vault")],
+                                     archive=os.path.join("out", "a.vna"), attempts=10):
+            self.assertEqual((code, out), (0, ""))
+        # Each run acted in the one directory it found at the start.
+        self.assertTrue(os.path.islink(self.p("out.lnk")))
+        for place in ("out", "vault"):
+            names = os.listdir(self.p(place))
+            self.assertEqual([n for n in names if n != "a.vna"], [], place)
+            if names:
+                self.assertEqual(stored_records(self.p(place, "a.vna"))[0][2],
+                                 open(self.p("src/f"), "rb").read())
+
+    def test_temporary_swapped_for_a_link_or_fifo_never_takes_the_archives_name(self):
+        self.write("src/f", os.urandom(4 << 20))
+        victim = self.write("victim", b"root's file")
+        for mode in ("steal-for-link", "steal-for-fifo"):
+            for code, out in self.around(mode, [self.dir, victim]):
+                self.assertIn((code, out), [(0, ""), (255, expected_output("Unknown exception."))])
+                if os.path.lexists(self.p("a.vna")):
+                    self.assertTrue(stat.S_ISREG(os.lstat(self.p("a.vna")).st_mode), mode)
+                    if code == 0:
+                        self.assertEqual(stored_records(self.p("a.vna"))[0][2],
+                                         open(self.p("src/f"), "rb").read())
+                    os.remove(self.p("a.vna"))
+                for name in os.listdir(self.dir):
+                    if name.startswith("~vna"):
+                        os.remove(self.p(name))
+        with open(victim, "rb") as fh:
+            self.assertEqual(fh.read(), b"root's file")
 
     def test_directories_swapped_for_links_to_a_directory_outside_are_never_walked(self):
         # "d" is renamed away while it is walked, its subdirectories still to

@@ -4,11 +4,13 @@
 
 #include "fs/errors.h"
 #include "fs/file_streams.h"
+#include "new_file.h"
 #include "sandbox.h"
 
 namespace vna {
 namespace {
 
+using test::NewFile;
 using test::Sandbox;
 
 TEST(FileReader, ExactAndSomeReadsAtTheEnd) {
@@ -39,7 +41,7 @@ TEST(FileReader, PositionsFromTwoToThe31FailToSeek) {
   reader.attach(file, 0x80000000u);
   uint8_t buffer[1];
   EXPECT_THROW(reader.readExact(ByteRange{buffer, buffer + 1}), FileSeekError);
-  WritableFileHandle out(box.path("g"));
+  NewFile out(box.path("g"));
   FileWriter writer(out, 0x80000000u);
   EXPECT_THROW(writer.write(ConstByteRange(buffer, buffer + 1)), FileSeekError);
 }
@@ -47,7 +49,7 @@ TEST(FileReader, PositionsFromTwoToThe31FailToSeek) {
 TEST(FileWriter, RewritingAtEightPatchesInPlace) {
   Sandbox box;
   {
-    WritableFileHandle out(box.path("f"));
+    NewFile out(box.path("f"));
     FileWriter writer(out, 0);
     std::string first = "0123456789abcdef";
     writer.write(ConstByteRange(reinterpret_cast<const uint8_t*>(first.data()),
@@ -61,16 +63,6 @@ TEST(FileWriter, RewritingAtEightPatchesInPlace) {
   EXPECT_EQ(test::readFile(box.path("f")), "01234567WXYZcdef");
 }
 
-TEST(WritableFileHandle, CreateTruncatesAnExistingFile) {
-  Sandbox box;
-  test::writeFile(box.path("f"), "old content");
-  WritableFileHandle out(box.path("f"));
-  EXPECT_EQ(out.size(), 0u);
-  out.close();
-  EXPECT_EQ(test::readFile(box.path("f")), "");
-  EXPECT_THROW(WritableFileHandle{box.path("missing\\f")}, DirectoryNotFoundError);
-}
-
 TEST(FileHandle, OpeningFailuresMapToTheirClasses) {
   Sandbox box;
   EXPECT_THROW(FileHandle{box.path("missing")}, FileNotFoundError);
@@ -81,7 +73,7 @@ TEST(FileHandle, OpeningFailuresMapToTheirClasses) {
 TEST(FileHandle, FileHeldForWritingCannotBeOpenedWhereSharingIsEnforced) {
   if (!platform::kWindowsPaths) GTEST_SKIP() << "share modes are not enforced on POSIX";
   Sandbox box;
-  WritableFileHandle held(box.path("held"));
+  NewFile held(box.path("held"));
   try {
     FileHandle reader(box.path("held"));
     FAIL() << "opened a file held for writing";
@@ -90,21 +82,22 @@ TEST(FileHandle, FileHeldForWritingCannotBeOpenedWhereSharingIsEnforced) {
   }
 }
 
-TEST(FileIdentity, SameFileWhateverTheSpelling) {
+TEST(FileIdentity, TellsFilesApartAndAsksAFileHeldForWriting) {
   Sandbox box;
   test::writeFile(box.path("a"), "x");
   test::writeFile(box.path("b"), "x");
+  platform::HeldDirectory root;
+  ASSERT_EQ(root.hold(box.root().text()), platform::HeldDirectory::Outcome::Held);
   FileIdentity first;
   FileIdentity again;
   FileIdentity other;
-  ASSERT_TRUE(queryFileIdentity(box.path("a"), first));
-  ASSERT_TRUE(queryFileIdentity(FilePath((std::string(box.root().text()) + "\\.\\a").c_str()), again));
-  ASSERT_TRUE(queryFileIdentity(box.path("b"), other));
-  EXPECT_TRUE(first == again);
+  ASSERT_TRUE(queryFileIdentity(root, "a", first));
+  ASSERT_TRUE(queryFileIdentity(root, "b", other));
   EXPECT_FALSE(first == other);
-  EXPECT_FALSE(queryFileIdentity(box.path("missing"), other));
-  WritableFileHandle held(box.path("a"));
-  EXPECT_TRUE(queryFileIdentity(box.path("a"), again)) << "works on a file held for writing";
+  EXPECT_FALSE(queryFileIdentity(root, "missing", other));
+  NewFile held(box.path("c"));
+  ASSERT_TRUE(held.identity(first));
+  EXPECT_TRUE(queryFileIdentity(root, "c", again)) << "works on a file held for writing";
   EXPECT_TRUE(first == again);
 }
 

@@ -31,35 +31,6 @@ TEST(EnsureDirectory, RefusesFilesMissingParentsAndEmptyPaths) {
   EXPECT_THROW(ensureDirectory(FilePath()), DirectoryNotFoundError);
 }
 
-TEST(RemovePath, DeletesReadOnlyFilesAndEmptyDirectories) {
-  Sandbox box;
-  test::writeFile(box.path("ro.txt"), "x");
-  test::setReadOnly(box.path("ro.txt"), true);
-  removePath(box.path("ro.txt"));
-  EXPECT_FALSE(test::exists(box.path("ro.txt")));
-  test::makeDirectory(box.path("empty"));
-  removePath(box.path("empty"));
-  EXPECT_FALSE(test::exists(box.path("empty")));
-  EXPECT_NO_THROW(removePath(box.path("nothing")));
-}
-
-TEST(RemoveDirectory, NonEmptyDirectoryStaysAndLosesReadOnly) {
-  Sandbox box;
-  test::makeDirectory(box.path("full"));
-  test::writeFile(box.path("full\\f"), "x");
-  test::setReadOnly(box.path("full"), true);
-  try {
-    removeDirectory(box.path("full"));
-    FAIL() << "removed a non-empty directory";
-  } catch (const FileIOError& e) {
-    EXPECT_EQ(e.code(), 0u);
-  }
-  EXPECT_TRUE(test::exists(box.path("full\\f")));
-  EXPECT_THROW(removeDirectory(box.path("nothing")), DirectoryNotFoundError);
-  EXPECT_THROW(deleteFile(box.path("nothing")), FileNotFoundError);
-  EXPECT_THROW(deleteFile(box.path("full")), FileNotFoundError);
-}
-
 enum class Kind { None, Plain, NotFound, DirNotFound, Permission, Lock, DiskFull, FileFound, Seek, Eof };
 
 Kind classify(void (*map)(uint32_t), uint32_t code, uint32_t* carried) {

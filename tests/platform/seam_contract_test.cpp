@@ -18,21 +18,10 @@ HANDLE openForReading(const FilePath& path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-HANDLE createAlways(const FilePath& path) {
-  return CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-std::set<std::string> listing(const FilePath& directory) {
-  std::set<std::string> names;
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((std::string(directory.text()) + "\\*.*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do names.insert(data.cFileName);
-  while (FindNextFileA(find, &data));
-  EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
-  FindClose(find);
-  return names;
+// A new file `name` in the held `directory`, for reading and writing.
+HANDLE createIn(const platform::HeldDirectory& directory, const char* name) {
+  return directory.createFile(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL);
 }
 
 // The names a held directory's listing shows for `pattern` (none when it
@@ -47,13 +36,28 @@ std::set<std::string> heldListing(const platform::HeldDirectory& held, const cha
     for (const WCHAR* c = data.cFileName; *c != 0; ++c) name += static_cast<char>(*c);
     listed.insert(name);
   } while (FindNextFileW(find, &data));
+  EXPECT_EQ(GetLastError(), ERROR_NO_MORE_FILES);
   FindClose(find);
   return listed;
 }
 
-TEST(SeamContract, WrittenBytesReadBackAtExplicitPositions) {
+// Everything in the directory at `directory`, "." and ".." included.
+std::set<std::string> listing(const FilePath& directory) {
+  platform::HeldDirectory held;
+  if (held.hold(directory.text()) != platform::HeldDirectory::Outcome::Held) return {};
+  return heldListing(held, "*.*");
+}
+
+// A held sandbox root, for the tests that make files.
+struct HeldBox {
   Sandbox box;
-  HANDLE file = createAlways(box.path("f.bin"));
+  platform::HeldDirectory root;
+  HeldBox() { EXPECT_EQ(root.hold(box.root().text()), platform::HeldDirectory::Outcome::Held); }
+};
+
+TEST(SeamContract, WrittenBytesReadBackAtExplicitPositions) {
+  HeldBox held;
+  HANDLE file = createIn(held.root, "f.bin");
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   DWORD count = 0;
   ASSERT_TRUE(WriteFile(file, "hello world", 11, &count, nullptr));
@@ -72,8 +76,8 @@ TEST(SeamContract, WrittenBytesReadBackAtExplicitPositions) {
 }
 
 TEST(SeamContract, PositionsFromTwoToThe31AreRefusedWithNegativeSeek) {
-  Sandbox box;
-  HANDLE file = createAlways(box.path("f.bin"));
+  HeldBox held;
+  HANDLE file = createIn(held.root, "f.bin");
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   EXPECT_EQ(SetFilePointer(file, static_cast<LONG>(0x80000000u), nullptr, FILE_BEGIN),
             INVALID_SET_FILE_POINTER);
@@ -115,12 +119,14 @@ TEST(SeamContract, DirectoryServicesReportTheirCodes) {
   EXPECT_FALSE(CreateDirectoryA(box.path("none\\d").text(), nullptr));
   EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
   writeFile(box.path("d\\f"), "x");
-  EXPECT_FALSE(RemoveDirectoryA(dir.text()));
+  platform::HeldDirectory root;
+  ASSERT_EQ(root.hold(box.root().text()), platform::HeldDirectory::Outcome::Held);
+  EXPECT_FALSE(root.removeDirectory("d"));
   EXPECT_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
-  EXPECT_FALSE(DeleteFileA(box.path("none.txt").text()));
+  EXPECT_FALSE(root.deleteFile("none.txt"));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_TRUE(DeleteFileA(box.path("d\\f").text()));
-  EXPECT_TRUE(RemoveDirectoryA(dir.text()));
+  removeTree(box.path("d\\f"));
+  EXPECT_TRUE(root.removeDirectory("d"));
   EXPECT_EQ(GetFileAttributesA(dir.text()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
@@ -131,9 +137,9 @@ TEST(SeamContract, AttributesCarryDirectoryAndReadOnlyBits) {
   EXPECT_NE(GetFileAttributesA(box.root().text()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
   DWORD plain = GetFileAttributesA(box.path("f").text());
   EXPECT_EQ(plain & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY), 0u);
-  ASSERT_TRUE(SetFileAttributesA(box.path("f").text(), FILE_ATTRIBUTE_READONLY));
+  setReadOnly(box.path("f"), true);
   EXPECT_NE(GetFileAttributesA(box.path("f").text()) & FILE_ATTRIBUTE_READONLY, 0u);
-  ASSERT_TRUE(SetFileAttributesA(box.path("f").text(), FILE_ATTRIBUTE_NORMAL));
+  setReadOnly(box.path("f"), false);
   EXPECT_EQ(GetFileAttributesA(box.path("f").text()) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
@@ -144,22 +150,17 @@ TEST(SeamContract, ListingShowsDotEntriesAndEveryName) {
   writeFile(box.path("noext"), "b");
   makeDirectory(box.path("sub"));
   EXPECT_EQ(listing(box.root()), (std::set<std::string>{".", "..", "a.txt", "noext", "sub"}));
-  WIN32_FIND_DATAA data;
-  EXPECT_EQ(FindFirstFileA(box.path("missing\\*.*").text(), &data), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
 TEST(SeamContract, WideListingAndCodePageConvertNamesExactlyOrSaySo) {
   Sandbox box;
   // "\xE9" is e acute in both seams' code pages (1252, and bytes as code points).
   writeFile(box.path("caf\xE9.txt"), "c");
-  std::string pattern = std::string(box.root().text()) + "\\*.*";
-  std::vector<WCHAR> wide(pattern.size() + 1);
-  ASSERT_GT(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pattern.c_str(), -1, wide.data(),
-                                static_cast<int>(wide.size())), 0);
+  platform::HeldDirectory held;
+  ASSERT_EQ(held.hold(box.root().text()), platform::HeldDirectory::Outcome::Held);
   std::set<std::string> names;
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(wide.data(), &data);
+  HANDLE find = held.findFirst(&data);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   do {
     char name[MAX_PATH];
@@ -217,19 +218,16 @@ TEST(SeamContract, ListedFilesOpenAsTheyAreAtTheOpen) {
     seen.insert(name);
     FilePath path = box.path(name.c_str());
     if (name == "gone") {
-      ASSERT_TRUE(DeleteFileA(path.text()));
+      ASSERT_TRUE(held.deleteFile(name.c_str()));
       EXPECT_EQ(readThroughSeam(held, name.c_str()), "<2>");
     } else if (name == "rewritten") {
-      HANDLE file = createAlways(path);
-      ASSERT_NE(file, INVALID_HANDLE_VALUE);
-      DWORD written = 0;
-      ASSERT_TRUE(WriteFile(file, "new", 3, &written, nullptr));
-      CloseHandle(file);
-      EXPECT_EQ(readThroughSeam(held, name.c_str()), "new");
+      // Rewritten in place by another program, to the length it had.
+      writeFile(path, "new rewritten");
+      EXPECT_EQ(readThroughSeam(held, name.c_str()), "new rewritten");
     } else if (name == "readonly") {
-      ASSERT_TRUE(SetFileAttributesA(path.text(), FILE_ATTRIBUTE_READONLY));
+      setReadOnly(path, true);
       EXPECT_EQ(readThroughSeam(held, name.c_str()), "old readonly");
-      ASSERT_TRUE(SetFileAttributesA(path.text(), FILE_ATTRIBUTE_NORMAL));
+      setReadOnly(path, false);
     } else {
       EXPECT_EQ(readThroughSeam(held, name.c_str()), "old " + name);
       EXPECT_EQ(readThroughSeam(held, name.c_str()), "old " + name) << "a second open";
@@ -237,21 +235,6 @@ TEST(SeamContract, ListedFilesOpenAsTheyAreAtTheOpen) {
   } while (FindNextFileW(find, &data));
   FindClose(find);
   EXPECT_EQ(seen.size(), 5u);
-}
-
-TEST(SeamContract, FindingOnePathDescribesIt) {
-  Sandbox box;
-  writeFile(box.path("five.bin"), "12345");
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(box.path("five.bin").text(), &data);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  EXPECT_STREQ(data.cFileName, "five.bin");
-  EXPECT_EQ(data.nFileSizeLow, 5u);
-  EXPECT_EQ(data.nFileSizeHigh, 0u);
-  EXPECT_EQ(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
-  FindClose(find);
-  EXPECT_EQ(FindFirstFileA(box.path("nothing").text(), &data), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
 TEST(SeamContract, CurrentDirectoryReportsNeededSizeWhenTooSmall) {
@@ -273,26 +256,12 @@ TEST(SeamContract, FullPathResolvesDotsLexically) {
   EXPECT_TRUE(tail == "\\a\\c" || tail == "/a/c") << full;
 }
 
-TEST(SeamContract, ReplacingAReadOnlyFileIsRefused) {
-  // Wine lets CREATE_ALWAYS replace read-only files; Windows and the POSIX
-  // seam refuse with access denied.
-  if (platform::kWindowsPaths) GTEST_SKIP() << "Wine does not enforce this";
-  Sandbox box;
-  writeFile(box.path("ro.txt"), "keep");
-  setReadOnly(box.path("ro.txt"), true);
-  EXPECT_EQ(createAlways(box.path("ro.txt")), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(DeleteFileA(box.path("ro.txt").text()));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(readFile(box.path("ro.txt")), "keep");
-}
-
 TEST(SeamContract, OpeningAFileHeldForWritingIsASharingViolation) {
   if (!platform::kWindowsPaths) GTEST_SKIP() << "share modes are not enforced on POSIX";
-  Sandbox box;
-  HANDLE writer = createAlways(box.path("held.txt"));
+  HeldBox held;
+  HANDLE writer = createIn(held.root, "held.txt");
   ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(openForReading(box.path("held.txt")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(openForReading(held.box.path("held.txt")), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
   CloseHandle(writer);
 }
@@ -315,56 +284,23 @@ TEST(SeamContract, FileIdentityIsTheSameThroughEitherSpelling) {
   EXPECT_NE(identity(box.path("same.txt")), identity(box.path("other.txt")));
 }
 
-HANDLE createNew(const FilePath& path) {
-  return CreateFileA(path.text(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-TEST(SeamContract, CreateNewRefusesWhateverStandsAtTheName) {
-  Sandbox box;
+TEST(HeldDirectoryContract, CreateNewRefusesWhateverStandsAtTheName) {
+  HeldBox held;
+  Sandbox& box = held.box;
   writeFile(box.path("old.txt"), "old");
   makeDirectory(box.path("dir"));
   for (const char* name : {"old.txt", "dir"}) {
     SCOPED_TRACE(name);
-    EXPECT_EQ(createNew(box.path(name)), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(createIn(held.root, name), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
   }
   EXPECT_EQ(readFile(box.path("old.txt")), "old");
-  HANDLE fresh = createNew(box.path("new.txt"));
+  HANDLE fresh = createIn(held.root, "new.txt");
   ASSERT_NE(fresh, INVALID_HANDLE_VALUE);
   DWORD written = 0;
   EXPECT_TRUE(WriteFile(fresh, "new", 3, &written, nullptr));
   EXPECT_TRUE(CloseHandle(fresh));
   EXPECT_EQ(readFile(box.path("new.txt")), "new");
-}
-
-TEST(SeamContract, MoveReplacesAFileOnlyWhenAsked) {
-  Sandbox box;
-  writeFile(box.path("from.txt"), "from");
-  writeFile(box.path("to.txt"), "to");
-  makeDirectory(box.path("dir"));
-  EXPECT_FALSE(MoveFileExA(box.path("from.txt").text(), box.path("to.txt").text(), 0));
-  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-  EXPECT_FALSE(MoveFileExA(box.path("from.txt").text(), box.path("dir").text(),
-                           MOVEFILE_REPLACE_EXISTING));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(MoveFileExA(box.path("from.txt").text(), box.path("to.txt").text(),
-                          MOVEFILE_REPLACE_EXISTING));
-  EXPECT_EQ(readFile(box.path("to.txt")), "from");
-  EXPECT_FALSE(exists(box.path("from.txt")));
-  EXPECT_TRUE(isDirectory(box.path("dir")));
-}
-
-TEST(SeamContract, MoveOverAReadOnlyFileIsRefused) {
-  if (platform::kWindowsPaths) GTEST_SKIP() << "Wine does not enforce this";
-  Sandbox box;
-  writeFile(box.path("from.txt"), "from");
-  writeFile(box.path("ro.txt"), "keep");
-  setReadOnly(box.path("ro.txt"), true);
-  EXPECT_FALSE(MoveFileExA(box.path("from.txt").text(), box.path("ro.txt").text(),
-                           MOVEFILE_REPLACE_EXISTING));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(readFile(box.path("ro.txt")), "keep");
 }
 
 // Threads hand a token round in turn through one critical section and one
@@ -410,7 +346,7 @@ TEST(HeldDirectoryContract, OperationsActInTheDirectoryThatWasHeld) {
   makeDirectory(box.path("d"));
   platform::HeldDirectory held;
   ASSERT_EQ(held.hold(box.path("d").text()), platform::HeldDirectory::Outcome::Held);
-  const bool moved = MoveFileExA(box.path("d").text(), box.path("moved").text(), 0) != 0;
+  const bool moved = renamePath(box.path("d"), box.path("moved"));
   if (moved) {
     ASSERT_TRUE(CreateDirectoryA(box.path("d").text(), nullptr));
   }

@@ -106,6 +106,12 @@ void setReadOnly(const FilePath& path, bool readOnly) {
                   readOnly ? fs::perm_options::remove : fs::perm_options::add, error);
 }
 
+bool renamePath(const FilePath& from, const FilePath& to) {
+  std::error_code error;
+  std::filesystem::rename(native(from), native(to), error);
+  return !error;
+}
+
 bool makeLink(const FilePath& target, const FilePath& at, bool directory) {
   std::error_code error;
   if (directory) {

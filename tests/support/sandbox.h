@@ -33,6 +33,8 @@ bool isDirectory(const FilePath& path);
 void makeDirectory(const FilePath& path);
 void removeTree(const FilePath& path);
 void setReadOnly(const FilePath& path, bool readOnly);
+// Renames as another program would; false when the OS refuses.
+bool renamePath(const FilePath& from, const FilePath& to);
 // A symbolic link at `at` to `target` (a directory link when `directory`);
 // false where the platform (or Wine) cannot make one.
 bool makeLink(const FilePath& target, const FilePath& at, bool directory);

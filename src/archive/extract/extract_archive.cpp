@@ -235,8 +235,9 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target, Inflate
 }
 
 void extractArchive(const FilePath& archive, const FilePath& target, InflateThread thread) {
-  FileItem item;
-  if (!item.lookup(archive)) throw ExceptionPL("Unable to open source location!\n");
+  if (examinePath(archive) == PathKind::Missing) {
+    throw ExceptionPL("Unable to open source location!\n");
+  }
   ensureDirectory(target);
   unsigned failures = 0;
   try {

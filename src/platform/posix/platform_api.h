@@ -12,13 +12,12 @@
 // cannot be enforced.
 //
 // Symbolic links play the part of Windows reparse points: as on Windows,
-// GetFileAttributesA, SetFileAttributesA and DeleteFileA act on a link
-// itself (FILE_ATTRIBUTE_REPARSE_POINT, plus FILE_ATTRIBUTE_DIRECTORY when
-// it leads to a directory), CREATE_NEW fails on any link, even a dangling
-// one, and opening a path follows links. Directories are not opened through
-// these calls: they are held through the directory capability
-// ("platform/held_directory.h"), which this seam implements over directory
-// descriptors.
+// GetFileAttributesA acts on a link itself (FILE_ATTRIBUTE_REPARSE_POINT,
+// plus FILE_ATTRIBUTE_DIRECTORY when it leads to a directory), and opening
+// a path follows links. By path, files are only opened (OPEN_EXISTING) and
+// directories only made: everything else, and every file made, goes by one
+// name through the directory capability ("platform/held_directory.h"),
+// which this seam implements over directory descriptors.
 //
 // Threads and their synchronisation are the Win32 ones too (CreateThread,
 // WaitForSingleObject, critical sections, condition variables, the process's
@@ -79,7 +78,6 @@ constexpr DWORD FILE_SHARE_DELETE = 0x4;
 constexpr DWORD FILE_LIST_DIRECTORY = 0x1;
 constexpr DWORD FILE_READ_ATTRIBUTES = 0x80;
 constexpr DWORD CREATE_NEW = 1;
-constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
 constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x2;
@@ -96,8 +94,6 @@ constexpr DWORD FILE_TYPE_CHAR = 2;
 constexpr DWORD FILE_TYPE_PIPE = 3;
 constexpr DWORD FILE_NAME_NORMALIZED = 0;
 constexpr DWORD VOLUME_NAME_DOS = 0;
-constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
-constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
 constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
@@ -254,11 +250,8 @@ constexpr DWORD LOCKFILE_EXCLUSIVE_LOCK = 0x2;
 BOOL LockFileEx(HANDLE file, DWORD flags, DWORD reserved, DWORD bytesLow, DWORD bytesHigh,
                 LPOVERLAPPED overlapped);
 
-HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
-BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE find);
 // The same listing with UTF-16 names, in this seam's code page (below).
-HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
 
 // The ANSI code page of this seam holds every byte: byte b is U+00b (as
@@ -274,13 +267,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int length, LP
                         int outSize);
 
 DWORD GetFileAttributesA(LPCSTR path);
-BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
-BOOL RemoveDirectoryA(LPCSTR path);
-BOOL DeleteFileA(LPCSTR path);
-// MOVEFILE_WRITE_THROUGH returns only once the rename is durable: the
-// directory that holds the new name is flushed too.
-BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart);
 

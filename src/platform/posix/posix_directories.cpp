@@ -28,8 +28,6 @@ using vna::platform::posix::setErrorFromErrno;
 
 namespace {
 
-bool hasWildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
-
 // Windows wildcard matching as far as the system uses it: "*" and "?", with
 // "*.*" matching every name, dotted or not.
 bool matches(const char* pattern, const char* name) {
@@ -83,8 +81,6 @@ void fill(WIN32_FIND_DATAA* data, const char* name, const struct stat& st, bool 
   std::strncpy(data->cFileName, name, MAX_PATH - 1);
 }
 
-bool listable(const struct stat& st) { return S_ISDIR(st.st_mode) || S_ISREG(st.st_mode); }
-
 // Moves to the next listable entry that matches; false at the end.
 bool advance(FindObject* find, WIN32_FIND_DATAA* data) {
   for (;;) {
@@ -116,68 +112,6 @@ FindObject* findObject(HANDLE handle) {
 
 }  // namespace
 
-HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
-  if (injectFault()) return INVALID_HANDLE_VALUE;
-  std::string native = nativePath(pattern);
-  std::string::size_type slash = native.find_last_of('/');
-  std::string name = slash == std::string::npos ? native : native.substr(slash + 1);
-  if (name.empty()) {
-    SetLastError(native.empty() ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  // "*" and "?" are ordinary characters in POSIX names: a name that exists
-  // is that entry, never a pattern matching others. Only "*.*", the form
-  // the system lists a directory with, always lists.
-  struct stat st;
-  const bool wildcard = hasWildcard(name);
-  if (!wildcard || (name != "*.*" && stat(native.c_str(), &st) == 0)) {
-    if (!wildcard && stat(native.c_str(), &st) != 0) {
-      setErrorFromErrno(errno, native);
-      return INVALID_HANDLE_VALUE;
-    }
-    if (!listable(st) || name.size() >= MAX_PATH) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
-    }
-    fill(data, name.c_str(), st);
-    SetLastError(ERROR_SUCCESS);
-    return new FindObject();
-  }
-  std::string directory =
-      slash == std::string::npos ? "." : (slash == 0 ? "/" : native.substr(0, slash));
-  DIR* dir = opendir(directory.c_str());
-  if (dir == nullptr) {
-    int error = errno;
-    SetLastError(error == ENOENT ? ERROR_PATH_NOT_FOUND : vna::platform::win32CodeForErrno(error));
-    return INVALID_HANDLE_VALUE;
-  }
-  auto* find = new FindObject();
-  find->dir = dir;
-  find->pattern = name;
-  registerListing(find);
-  if (!advance(find, data)) {
-    DWORD code = GetLastError();
-    FindClose(find);
-    SetLastError(code == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : code);
-    return INVALID_HANDLE_VALUE;
-  }
-  return find;
-}
-
-BOOL FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
-  if (injectFault()) return FALSE;
-  FindObject* find = findObject(handle);
-  if (find == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (find->dir == nullptr) {
-    SetLastError(ERROR_NO_MORE_FILES);
-    return FALSE;
-  }
-  return advance(find, data) ? TRUE : FALSE;
-}
-
 BOOL FindClose(HANDLE handle) {
   FindObject* find = findObject(handle);
   if (find == nullptr) {
@@ -203,24 +137,18 @@ void widen(const WIN32_FIND_DATAA& narrow, WIN32_FIND_DATAW* wide) {
 
 }  // namespace
 
-HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
-  std::string narrow(PATH_MAX, '\0');
-  BOOL lossy = FALSE;
-  int length = WideCharToMultiByte(CP_ACP, 0, pattern, -1, &narrow[0],
-                                   static_cast<int>(narrow.size()), nullptr, &lossy);
-  if (length == 0 || lossy) {
-    SetLastError(length == 0 ? ERROR_FILENAME_EXCED_RANGE : ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
+BOOL FindNextFileW(HANDLE handle, LPWIN32_FIND_DATAW data) {
+  if (injectFault()) return FALSE;
+  FindObject* find = findObject(handle);
+  if (find == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
   }
   WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA(narrow.c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) widen(found, data);
-  return find;
-}
-
-BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) {
-  WIN32_FIND_DATAA found;
-  if (!FindNextFileA(find, &found)) return FALSE;
+  if (find->dir == nullptr || !advance(find, &found)) {
+    if (find->dir == nullptr) SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+  }
   widen(found, data);
   return TRUE;
 }
@@ -270,116 +198,12 @@ DWORD GetFileAttributesA(LPCSTR path) {
   return vna::platform::posix::attributesAt(AT_FDCWD, native.c_str(), native);
 }
 
-BOOL SetFileAttributesA(LPCSTR path, DWORD attributes) {
-  if (!beginChange()) return FALSE;
-  std::string native = nativePath(path);
-  // The mode is changed through a descriptor of the file itself, opened
-  // without following a link: changing a link must never reach the file it
-  // points to, even when the name is swapped for one meanwhile.
-  int fd = openat(AT_FDCWD, native.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    setErrorFromErrno(errno, native);
-    return FALSE;
-  }
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    int error = errno;
-    close(fd);
-    setErrorFromErrno(error, native);
-    return FALSE;
-  }
-  if (S_ISLNK(st.st_mode)) {
-    close(fd);
-    return TRUE;
-  }
-  mode_t mode = st.st_mode & 07777;
-  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    mode &= ~static_cast<mode_t>(0222);
-  } else if ((mode & 0222) == 0) {
-    mode |= S_IWUSR;
-  }
-  // fchmod does not take a path-only descriptor; its /proc name does.
-  int result = mode != (st.st_mode & 07777)
-                   ? chmod(vna::platform::posix::descriptorName(fd).c_str(), mode)
-                   : 0;
-  int error = errno;
-  close(fd);
-  if (result != 0) {
-    setErrorFromErrno(error, native);
-    return FALSE;
-  }
-  return TRUE;
-}
-
 BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
   if (!beginChange()) return FALSE;
   std::string native = nativePath(path);
   return vna::platform::posix::createDirectoryAt(AT_FDCWD, native.c_str(), native);
 }
 
-BOOL RemoveDirectoryA(LPCSTR path) {
-  if (!beginChange()) return FALSE;
-  std::string native = nativePath(path);
-  return vna::platform::posix::removeDirectoryAt(AT_FDCWD, native.c_str(), native);
-}
-
-BOOL DeleteFileA(LPCSTR path) {
-  if (!beginChange()) return FALSE;
-  std::string native = nativePath(path);
-  struct stat st;
-  // Windows will not delete a read-only file; keep that rule here. A link
-  // is deleted itself, whatever it points to.
-  if (fstatat(AT_FDCWD, native.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-      (st.st_mode & 0222) == 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  if (unlinkat(AT_FDCWD, native.c_str(), 0) != 0) {
-    int error = errno;
-    setErrorFromErrno(error, native);
-    if (error == EISDIR) SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
-  return TRUE;
-}
-
-BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
-  if (!beginChange()) return FALSE;
-  std::string from = nativePath(existing);
-  std::string to = nativePath(target);
-  struct stat st;
-  if (fstatat(AT_FDCWD, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    // Windows replaces only a file, and only when asked to; a read-only one
-    // it refuses, even for an administrator.
-    if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
-      SetLastError(ERROR_ALREADY_EXISTS);
-      return FALSE;
-    }
-    if (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0)) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return FALSE;
-    }
-  }
-  vna::platform::posix::traceCall("MoveFileExA", to.c_str());
-  if (rename(from.c_str(), to.c_str()) != 0) {
-    setErrorFromErrno(errno, to);
-    return FALSE;
-  }
-  if ((flags & MOVEFILE_WRITE_THROUGH) == 0 || vna::platform::posix::skipFlush()) return TRUE;
-  // The rename is durable once the directory holding the new name is.
-  std::string::size_type slash = to.find_last_of('/');
-  std::string parent = slash == std::string::npos ? "." : (slash == 0 ? "/" : to.substr(0, slash));
-  int dir = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  vna::platform::posix::traceCall("fsync", parent.c_str());
-  if (dir < 0 || fsync(dir) != 0) {
-    int error = errno;
-    if (dir >= 0) close(dir);
-    SetLastError(vna::platform::win32CodeForErrno(error));
-    return FALSE;
-  }
-  close(dir);
-  return TRUE;
-}
 
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
   if (injectFault()) return 0;

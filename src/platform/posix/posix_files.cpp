@@ -61,97 +61,37 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
                    DWORD disposition, DWORD /*flags*/, HANDLE /*templateFile*/) {
   if ((access & ~(FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES)) == 0) access = 0;
   const bool writing = (access & GENERIC_WRITE) != 0;
-  if ((writing || disposition != OPEN_EXISTING) ? !beginChange() : injectFault()) {
-    return INVALID_HANDLE_VALUE;
-  }
+  if (writing ? !beginChange() : injectFault()) return INVALID_HANDLE_VALUE;
   std::string native = nativePath(path);
   if (native.empty()) return fail(ERROR_PATH_NOT_FOUND);
-  if (disposition != CREATE_ALWAYS && disposition != OPEN_EXISTING && disposition != CREATE_NEW) {
-    return fail(ERROR_INVALID_PARAMETER);
-  }
-  struct stat st;
-  const char* name = native.c_str();
-  // O_NONBLOCK keeps a FIFO from blocking the open; such files are refused
-  // below. It has no effect on regular files.
-  int oflags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  if (access == 0) {
-    oflags = O_CLOEXEC | O_PATH;
-  } else {
-    oflags |= writing ? O_RDWR : O_RDONLY;
-  }
-  if (disposition == CREATE_NEW) {
-    // O_EXCL also refuses a symbolic link, dangling or not, as Windows
-    // refuses a reparse point that stands at the name.
-    int fd = openat(AT_FDCWD, name, oflags | O_CREAT | O_EXCL, 0666);
-    if (fd < 0) {
-      if (errno == EEXIST) return fail(ERROR_FILE_EXISTS);
-      setErrorFromErrno(errno, native);
-      return INVALID_HANDLE_VALUE;
-    }
-    st = {};
-    st.st_mode = S_IFREG;
-    SetLastError(ERROR_SUCCESS);
-    return new FileObject(fd, writing, st);
-  }
-  if (disposition == CREATE_ALWAYS) {
-    // The common case, a new file, costs one call: a file this open creates
-    // is a fresh regular file.
-    int fd = openat(AT_FDCWD, name, oflags | O_CREAT | O_EXCL, 0666);
-    if (fd >= 0) {
-      st = {};
-      st.st_mode = S_IFREG;
-      SetLastError(ERROR_SUCCESS);
-      return new FileObject(fd, writing, st);
-    }
-    if (errno != EEXIST) {
-      setErrorFromErrno(errno, native);
-      return INVALID_HANDLE_VALUE;
-    }
-    // Windows refuses to replace a read-only file, even for an administrator.
-    if (fstatat(AT_FDCWD, name, &st, 0) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) {
-      return fail(ERROR_ACCESS_DENIED);
-    }
-    oflags |= O_CREAT;
-  }
-  int fd = -1;
-  if (disposition == OPEN_EXISTING && access != 0) {
-    // Asked about without data access first, so a FIFO or device at the
-    // name is refused without being opened; a regular file is opened again
-    // through that descriptor, the very file asked about.
-    int pathFd = openat(AT_FDCWD, name, O_PATH | O_CLOEXEC);
-    if (pathFd < 0) {
-      setErrorFromErrno(errno, native);
-      return INVALID_HANDLE_VALUE;
-    }
-    if (fstat(pathFd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      close(pathFd);
-      return fail(ERROR_ACCESS_DENIED);
-    }
-    fd = open(descriptorName(pathFd).c_str(), oflags & ~O_NONBLOCK);
-    int error = errno;
-    close(pathFd);
-    errno = error;
-  } else {
-    fd = openat(AT_FDCWD, name, oflags, 0666);
-  }
-  if (fd < 0) {
+  // Files are made only in held directories; by path they are opened.
+  if (disposition != OPEN_EXISTING) return fail(ERROR_INVALID_PARAMETER);
+  // Asked about without data access first, so a FIFO or device at the
+  // name is refused without being opened; a regular file is opened again
+  // through that descriptor, the very file asked about.
+  int pathFd = openat(AT_FDCWD, native.c_str(), O_PATH | O_CLOEXEC);
+  if (pathFd < 0) {
     setErrorFromErrno(errno, native);
     return INVALID_HANDLE_VALUE;
   }
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    // Directories, devices, FIFOs and sockets are not files to read or write;
-    // directories are held through the directory capability instead.
-    close(fd);
+  struct stat st;
+  if (fstat(pathFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // Directories, devices, FIFOs and sockets are not files to read or
+    // write; directories are held through the directory capability instead.
+    close(pathFd);
     return fail(ERROR_ACCESS_DENIED);
   }
-  if (disposition == CREATE_ALWAYS && st.st_size != 0) {
-    if (ftruncate(fd, 0) != 0) {
-      int error = errno;
-      close(fd);
-      setErrorFromErrno(error, native);
-      return INVALID_HANDLE_VALUE;
-    }
-    st.st_size = 0;
+  if (access == 0) {
+    SetLastError(ERROR_SUCCESS);
+    return new FileObject(pathFd, false, st);
+  }
+  int fd = open(descriptorName(pathFd).c_str(),
+                (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
+  int error = errno;
+  close(pathFd);
+  if (fd < 0) {
+    setErrorFromErrno(error, native);
+    return INVALID_HANDLE_VALUE;
   }
   SetLastError(ERROR_SUCCESS);
   return new FileObject(fd, writing, st);

@@ -29,7 +29,7 @@ TEST(CreateSkips, ItemThatChangedKindSinceItsListingIsStoredAsWhatItIs) {
   test::makeDirectory(box.path("was_a_file"));
   test::writeFile(box.path("was_a_dir"), "now a file");
   {
-    WritableFileHandle file(box.path("a.vna"));
+    test::NewFile file(box.path("a.vna"));
     ArchiveWriter writer(file);
     platform::HeldDirectory root;
     ASSERT_EQ(root.hold(box.root().text()), platform::HeldDirectory::Outcome::Held);

@@ -193,7 +193,7 @@ TEST(CreateArchive, TreeArchiveIsTheSameByteForByteWithAnyNumberOfWorkers) {
   }
   auto archiveWith = [&](unsigned workers) {
     {
-      WritableFileHandle file(box.path("a.vna"));
+      test::NewFile file(box.path("a.vna"));
       ArchiveWriter writer(file, workers);
       platform::HeldDirectory source;
       EXPECT_EQ(source.hold(box.path("src").text()), platform::HeldDirectory::Outcome::Held);

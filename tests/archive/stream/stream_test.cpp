@@ -114,7 +114,7 @@ TEST(CompressedStreamWriter, ErrorAfterConstructionLeavesThePlaceholder) {
   std::string data = test::randomBytes(3 * BlockDeflater::kBlockSize + 100, 5);
   for (unsigned workers : {0u, 2u, 4u}) {
     {
-      WritableFileHandle file(box.path("a"));
+      test::NewFile file(box.path("a"));
       CompressedStreamWriter writer(file, workers);
       writer.write(ConstByteRange(reinterpret_cast<const uint8_t*>(data.data()),
                                   reinterpret_cast<const uint8_t*>(data.data()) + data.size()));
@@ -130,7 +130,7 @@ TEST(CompressedStreamWriter, ErrorAfterConstructionLeavesThePlaceholder) {
 std::string archiveOf(Sandbox& box, const std::string& input, unsigned workers,
                       std::size_t piece) {
   {
-    WritableFileHandle file(box.path("a"));
+    test::NewFile file(box.path("a"));
     CompressedStreamWriter writer(file, workers);
     const auto* p = reinterpret_cast<const uint8_t*>(input.data());
     for (std::size_t at = 0; at < input.size(); at += piece) {
