@@ -6,8 +6,8 @@ namespace vna {
 
 namespace {
 
-uint64_t load64(const uint8_t* p) {
-  uint64_t value;
+uint32_t load32(const uint8_t* p) {
+  uint32_t value;
   std::memcpy(&value, p, sizeof value);
   return value;
 }
@@ -40,7 +40,7 @@ bool GainProbe::worthDeflating(const uint8_t* piece, std::size_t length, std::si
     }
   }
   const uint64_t n = length;
-  if (pairs * 256 * 32 > 33 * n * (n - 1)) return true;
+  if (pairs * 256 * 64 > 65 * n * (n - 1)) return true;
   return repeats(piece, length, before, anchor);
 }
 
@@ -49,33 +49,30 @@ bool GainProbe::repeats(const uint8_t* piece, std::size_t length, std::size_t be
   // The anchors are the places of the piece's most frequent byte value:
   // chosen by content, so a repeat has its anchors where the original had
   // them, and present in every piece that gets here (its histogram is
-  // nearly flat), about one in 256 bytes.
+  // nearly flat), about one in 256 bytes, a fair sample of its places. The
+  // share of them where the 4 bytes that start there occurred up to 32 KiB
+  // before (deflate's shortest useful match) is about the share of the
+  // piece that deflate can code as matches.
   const uint8_t* base = piece - before;
-  const uint8_t* end = piece + length;
-  const uint8_t* last = end - 8;  // the last place 8 bytes start
+  const uint8_t* last = piece + length - 4;  // the last place 4 bytes start
   std::memset(table_, 0, sizeof table_);
-  // Bytes of the piece inside matches found, and where the last one ended:
-  // anchors inside a match already counted are not looked up again.
-  std::size_t matched = 0;
-  const uint8_t* covered = piece;
+  std::size_t anchors = 0;
+  std::size_t hits = 0;
   for (const uint8_t* at = base; at <= last; ++at) {
     at = static_cast<const uint8_t*>(std::memchr(at, anchor, static_cast<std::size_t>(last + 1 - at)));
     if (at == nullptr) break;
-    uint64_t key = load64(at);
-    uint32_t slot = static_cast<uint32_t>((key * 0x9E3779B97F4A7C15ULL) >> (64 - kTableBits));
-    if (at >= covered && table_[slot] != 0) {
-      const uint8_t* earlier = base + (table_[slot] - 1);
-      if (load64(earlier) == key) {
-        // As long as deflate's longest match, within the piece.
-        std::size_t run = 8;
-        while (run < kLongestMatch && at + run < end && earlier[run] == at[run]) ++run;
-        matched += run;
-        covered = at + run;
+    uint32_t key = load32(at);
+    uint32_t slot = (key * 0x9E3779B1u) >> (32 - kTableBits);
+    if (at >= piece) {
+      ++anchors;
+      if (table_[slot] != 0) {
+        const uint8_t* earlier = base + (table_[slot] - 1);
+        if (load32(earlier) == key && static_cast<std::size_t>(at - earlier) <= kWindow) ++hits;
       }
     }
     table_[slot] = static_cast<uint32_t>(at - base) + 1;
   }
-  return matched * 32 >= length;
+  return hits * 64 >= anchors && hits > 0;
 }
 
 }  // namespace vna

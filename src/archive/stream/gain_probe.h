@@ -8,9 +8,9 @@
 //     histogram, is at least 8 - log2(1 + 1/32), about 7.956 bits per byte.
 //     It never exceeds the order-0 entropy that bounds what Huffman coding
 //     can reach, so such a piece could gain at most about half a percent;
-//   - and matches of 8 bytes or more, found from anchors (content-chosen
-//     places: the piece's most frequent byte value) that begin the same 8
-//     bytes as an anchor up to 32 KiB before, cover less than 1/32 of it.
+//   - and fewer than 1 in 32 of its anchors (content-chosen places: those
+//     of the piece's most frequent byte value) begin 4 bytes that also
+//     begin at an anchor up to 32 KiB before: deflate finds few matches.
 //     Repeated incompressible data (the same photo twice in one folder) is
 //     still deflated.
 // Every step is integer arithmetic on the bytes alone: the verdict is the
@@ -40,12 +40,10 @@ class GainProbe {
   bool worthDeflating(const uint8_t* piece, std::size_t length, std::size_t before);
 
  private:
-  // True when matches found from the places of `anchor` cover enough of
-  // the piece.
+  // True when enough places of `anchor` in the piece start a match.
   bool repeats(const uint8_t* piece, std::size_t length, std::size_t before, uint8_t anchor);
 
   static constexpr unsigned kTableBits = 10;
-  static constexpr std::size_t kLongestMatch = 258;
   // Per anchor hash: 1 + the anchor's offset from the window's start, or 0.
   uint32_t table_[1u << kTableBits];
 };

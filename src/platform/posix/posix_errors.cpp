@@ -1,6 +1,7 @@
 // The one translation from errno to Win32 system error codes, and the
 // per-thread "last error" that GetLastError reports.
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "posix_internal.h"
@@ -57,6 +58,15 @@ std::string nativePath(LPCSTR path) {
 }
 
 std::string descriptorName(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+int reopenDescriptor(int pathFd, int flags) {
+  // Opened once, on first use, and kept: the directory of this process's
+  // own descriptors.
+  static const int descriptors = open("/proc/self/fd", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  flags |= O_CLOEXEC | O_NOCTTY;
+  if (descriptors < 0) return open(descriptorName(pathFd).c_str(), flags);
+  return openat(descriptors, std::to_string(pathFd).c_str(), flags);
+}
 
 void setErrorFromErrno(int error, const std::string& native) {
   DWORD code = win32CodeForErrno(error);

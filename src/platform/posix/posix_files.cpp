@@ -13,7 +13,6 @@
 #include "posix_internal.h"
 
 using vna::platform::posix::beginChange;
-using vna::platform::posix::descriptorName;
 using vna::platform::posix::fail;
 using vna::platform::posix::FileObject;
 using vna::platform::posix::HandleKind;
@@ -85,8 +84,7 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
     SetLastError(ERROR_SUCCESS);
     return new FileObject(pathFd, false, st);
   }
-  int fd = open(descriptorName(pathFd).c_str(),
-                (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
+  int fd = vna::platform::posix::reopenDescriptor(pathFd, writing ? O_RDWR : O_RDONLY);
   int error = errno;
   close(pathFd);
   if (fd < 0) {

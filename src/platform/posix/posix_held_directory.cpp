@@ -40,8 +40,7 @@ HeldDirectory::Outcome refuse(DWORD code) {
 // with data access, through the descriptor's /proc name: the very file that
 // was asked about, however the name or a link on the way changes meanwhile.
 int reopen(int pathFd, bool writing) {
-  return open(posix::descriptorName(pathFd).c_str(),
-              (writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY);
+  return posix::reopenDescriptor(pathFd, writing ? O_RDWR : O_RDONLY);
 }
 
 }  // namespace

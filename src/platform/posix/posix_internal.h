@@ -27,6 +27,11 @@ inline BOOL failed(DWORD code) {
 // The /proc name of an open descriptor: the kernel's path of what it
 // stands for, and a way to reach that very file again.
 std::string descriptorName(int fd);
+// Opens the file that the path-only descriptor `pathFd` stands for again,
+// with `flags` (data access): the very file, however its name changes.
+// Through a descriptor of /proc/self/fd kept open for the process, so each
+// reopen looks up one name rather than a whole path.
+int reopenDescriptor(int pathFd, int flags);
 
 // Records the Win32 code for the errno of a failed call on `native`. ENOENT
 // becomes "path not found" when the parent directory itself is missing, as

@@ -73,7 +73,7 @@ bool statListedEntry(FindObject* find, const struct dirent* entry, struct stat& 
     if (pathFd >= 0) {
       int fd = -1;
       if (fstat(pathFd, &st) == 0 && S_ISREG(st.st_mode)) {
-        fd = open(descriptorName(pathFd).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        fd = reopenDescriptor(pathFd, O_RDONLY);
       }
       close(pathFd);
       if (fd >= 0) {
