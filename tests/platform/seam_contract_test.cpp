@@ -478,6 +478,30 @@ TEST(HeldDirectoryContract, LinksAreNeverHeldNorWrittenThrough) {
   EXPECT_EQ(listing(box.path("outside")), (std::set<std::string>{".", ".."}));
 }
 
+TEST(HeldDirectoryContract, ReplacesReadOnlyFilesNotDirectoriesAndFlushes) {
+  HeldBox held;
+  writeFile(held.box.path("ro.txt"), "old");
+  setReadOnly(held.box.path("ro.txt"), true);
+  makeDirectory(held.box.path("dir"));
+  HANDLE file = createIn(held.root, "new.txt");
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file, "new", 3, &written, nullptr));
+  EXPECT_EQ(GetFileType(file), static_cast<DWORD>(FILE_TYPE_DISK));
+  EXPECT_TRUE(FlushFileBuffers(file));
+  EXPECT_TRUE(platform::prepareFlush(file));
+  CloseHandle(file);
+  EXPECT_FALSE(held.root.replaceFile("new.txt", "dir"));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(held.root.replaceFile("new.txt", "ro.txt"));
+  EXPECT_EQ(readFile(held.box.path("ro.txt")), "new");
+  EXPECT_FALSE(exists(held.box.path("new.txt")));
+  EXPECT_TRUE(held.root.flushWritten());
+  platform::HeldDirectory none;
+  EXPECT_FALSE(none.flushWritten());
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
 TEST(SeamContract, ThreadsTakeTurnsUnderOneLockAndAreJoined) {
   TokenRing ring;
   ring.threads = 4;
