@@ -1056,6 +1056,17 @@ import ctypes, os, sys, time
 mode, counter, stop = sys.argv[1:4]
 paths = sys.argv[4:]
 done = 0
+with open(counter, "w") as fh:
+    fh.write("0")
+if mode == "swap-source":
+    # The run starts in the source itself: it has made its temporary
+    # archive beside the source before it walks.
+    beside = os.path.dirname(paths[0])
+    for _ in range(2000):
+        if any(n.startswith("~vna") for n in os.listdir(beside)):
+            break
+        time.sleep(0.001)
+    time.sleep(0.002)
 while not os.path.exists(stop):
     try:
         if mode == "swap-source":
@@ -1234,7 +1245,7 @@ class CreationRaces(Base):
         # Links in the source name its files by absolute path; the attacker,
         # who owns the source's parent, renames the source away and root's
         # vault to its name, so those paths reach the vault's files.
-        for i in range(300):
+        for i in range(1000):
             self.write("src/f%d" % i, b"inside")
             os.symlink(self.p("src", "f%d" % i), self.p("src", "l%d" % i))
             self.write("vault/f%d" % i, self.secret)
@@ -1254,7 +1265,8 @@ class CreationRaces(Base):
         self.assertGreater(walked, 0, "no run walked the source itself")
 
     def test_archive_directory_flipped_to_a_link_gets_one_whole_archive_and_no_leftovers(self):
-        self.write("src/f", os.urandom(1 << 20))
+        content = os.urandom(1 << 20)
+        self.write("src/f", content)
         os.makedirs(self.p("out"))
         os.chown(self.p("out"), 65534, 65534)
         os.makedirs(self.p("vault"))
@@ -1268,11 +1280,11 @@ class CreationRaces(Base):
             names = os.listdir(self.p(place))
             self.assertEqual([n for n in names if n != "a.vna"], [], place)
             if names:
-                self.assertEqual(stored_records(self.p(place, "a.vna"))[0][2],
-                                 open(self.p("src/f"), "rb").read())
+                self.assertEqual(stored_records(self.p(place, "a.vna"))[0][2], content)
 
     def test_temporary_swapped_for_a_link_or_fifo_never_takes_the_archives_name(self):
-        self.write("src/f", os.urandom(4 << 20))
+        content = os.urandom(4 << 20)
+        self.write("src/f", content)
         victim = self.write("victim", b"root's file")
         for mode in ("steal-for-link", "steal-for-fifo"):
             for code, out in self.around(mode, [self.dir, victim]):
@@ -1280,8 +1292,7 @@ class CreationRaces(Base):
                 if os.path.lexists(self.p("a.vna")):
                     self.assertTrue(stat.S_ISREG(os.lstat(self.p("a.vna")).st_mode), mode)
                     if code == 0:
-                        self.assertEqual(stored_records(self.p("a.vna"))[0][2],
-                                         open(self.p("src/f"), "rb").read())
+                        self.assertEqual(stored_records(self.p("a.vna"))[0][2], content)
                     os.remove(self.p("a.vna"))
                 for name in os.listdir(self.dir):
                     if name.startswith("~vna"):
