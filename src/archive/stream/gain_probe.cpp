@@ -40,7 +40,7 @@ bool GainProbe::worthDeflating(const uint8_t* piece, std::size_t length, std::si
     }
   }
   const uint64_t n = length;
-  if (pairs * 256 * 64 > 65 * n * (n - 1)) return true;
+  if (pairs * 256 * 32 > 33 * n * (n - 1)) return true;
   return repeats(piece, length, before, anchor);
 }
 

@@ -5,9 +5,9 @@
 // and repeats within 32 KiB (matches). A piece is judged not worth deflating
 // only when both are absent:
 //   - its order-2 (collision) entropy, an unbiased estimate from the byte
-//     histogram, is at least 8 - log2(1 + 1/64), about 7.978 bits per byte.
+//     histogram, is at least 8 - log2(1 + 1/32), about 7.956 bits per byte.
 //     It never exceeds the order-0 entropy that bounds what Huffman coding
-//     can reach, so such a piece could gain at most about 0.3 percent;
+//     can reach, so such a piece could gain at most about half a percent;
 //   - and fewer than 1 in 64 of its anchors (content-chosen places: those
 //     of the piece's most frequent byte value) begin 4 bytes that also
 //     begin at an anchor up to 32 KiB before: deflate finds few matches.
