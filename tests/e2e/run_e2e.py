@@ -1143,17 +1143,9 @@ class CreationRaces(Base):
             command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] + command
         records = []
         for attempt in range(attempts):
-            for leftover in ("stop", "count", "a.vna"):
-                if os.path.exists(self.p(leftover)):
-                    os.remove(self.p(leftover))
-            attacker = subprocess.Popen(command, cwd=self.dir, stdin=subprocess.DEVNULL)
-            try:
-                while not os.path.exists(self.p("count")):
-                    time.sleep(0.01)
-                code, out, err = self.vna("-a", "src", "a.vna")
-            finally:
-                self.write("stop")
-                attacker.wait(timeout=60)
+            if os.path.exists(self.p("a.vna")):
+                os.remove(self.p("a.vna"))
+            code, out, err = self.beside(command, "a.vna")
             self.assertEqual(err, "", attempt)
             self.assertIn((code, out), [(0, ""), (255, expected_output(self.SKIPPED))], attempt)
             with open(self.p("count")) as fh:
@@ -1226,20 +1218,25 @@ class CreationRaces(Base):
                    "-c", ATTACKER_AROUND, mode, self.p("count"), self.p("stop")] + paths
         results = []
         for _ in range(attempts):
-            for leftover in ("stop", "count"):
-                if os.path.exists(self.p(leftover)):
-                    os.remove(self.p(leftover))
-            attacker = subprocess.Popen(command, cwd=self.dir, stdin=subprocess.DEVNULL)
-            try:
-                while not os.path.exists(self.p("count")):
-                    time.sleep(0.01)
-                code, out, err = self.vna("-a", "src", archive)
-            finally:
-                self.write("stop")
-                attacker.wait(timeout=60)
+            code, out, err = self.beside(command, archive)
             self.assertEqual(err, "")
             results.append((code, out))
         return results
+
+    def beside(self, command, archive):
+        """Runs "-a src <archive>" once the attacker `command` has said it
+        is ready (the count file), and stops the attacker afterwards."""
+        for leftover in ("stop", "count"):
+            if os.path.exists(self.p(leftover)):
+                os.remove(self.p(leftover))
+        attacker = subprocess.Popen(command, cwd=self.dir, stdin=subprocess.DEVNULL)
+        try:
+            while not os.path.exists(self.p("count")):
+                time.sleep(0.01)
+            return self.vna("-a", "src", archive)
+        finally:
+            self.write("stop")
+            attacker.wait(timeout=60)
 
     def test_links_that_reach_a_directory_renamed_into_the_sources_place_are_left_out(self):
         # Links in the source name its files by absolute path; the attacker,
