@@ -81,6 +81,28 @@ void removeLeftArchives(const platform::HeldDirectory& beside) noexcept {
   }
 }
 
+// The directory part of `path`: "." when there is none, and a root keeps
+// its separator ("/", "D:\"). The rest goes to `name`.
+std::string parentOf(const FilePath& path, std::string& name) {
+  std::string directory(path.text());
+  std::string::size_type separator = directory.find_last_of("\\/");
+  if (separator == std::string::npos) {
+    name = directory;
+    return ".";
+  }
+  name = directory.substr(separator + 1);
+  const bool root = separator == 0 || directory[separator - 1] == ':';
+  directory.resize(root ? separator + 1 : separator);
+  return directory;
+}
+
+// Whether `name` in `directory` is the file of `identity` now.
+bool shows(const platform::HeldDirectory& directory, const char* name,
+           const FileIdentity& identity) {
+  FileIdentity named;
+  return queryFileIdentity(directory, name, named) && named == identity;
+}
+
 // The archive's directory, held once as the OS resolves it, and the
 // archive's name in it: every later step on the archive's side goes by
 // that one name through the handle, so a directory on the way that is
@@ -91,17 +113,7 @@ struct ArchivePlace {
 };
 
 void holdArchivePlace(const FilePath& archive, ArchivePlace& place) {
-  std::string directory(archive.text());
-  std::string::size_type separator = directory.find_last_of("\\/");
-  if (separator == std::string::npos) {
-    place.name = directory;
-    directory = ".";
-  } else {
-    place.name = directory.substr(separator + 1);
-    // A root keeps its separator ("/", "D:\").
-    const bool root = separator == 0 || directory[separator - 1] == ':';
-    directory.resize(root ? separator + 1 : separator);
-  }
+  std::string directory = parentOf(archive, place.name);
   if (place.directory.hold(directory.c_str()) != platform::HeldDirectory::Outcome::Held) {
     DWORD code = GetLastError();
     mapCreateError(code != ERROR_SUCCESS ? code : ERROR_PATH_NOT_FOUND);
@@ -121,9 +133,7 @@ struct TemporaryArchive {
   FileIdentity identity;
   bool known = false;
   ~TemporaryArchive() {
-    if (name.empty()) return;
-    FileIdentity named;
-    if (!known || (queryFileIdentity(*directory, name.c_str(), named) && named == identity)) {
+    if (!name.empty() && (!known || shows(*directory, name.c_str(), identity))) {
       directory->deleteFile(name.c_str());
     }
   }
@@ -143,19 +153,18 @@ struct Source {
 // could not be archived: `file` stays closed.
 void findSource(const FilePath& source, Source& out) {
   using platform::HeldDirectory;
-  const std::string name = source.fileName();
+  std::string name;
+  const std::string parentText = parentOf(source, name);
   const std::string text(source.text());
   // A root, or a last component of "." or "..", is the directory the OS
   // takes it for.
-  if (name.empty() || isDotName(name.c_str())) {
+  if (source.fileName().empty() || isDotName(name.c_str())) {
     if (out.directory.hold(text.c_str()) != HeldDirectory::Outcome::Held) {
       throw ExceptionPL("Unable to open source location!\n");
     }
     return;
   }
   HeldDirectory parent;
-  std::string parentText = text.substr(0, text.size() - name.size());
-  if (parentText.size() > 1 && parentText[parentText.size() - 2] != ':') parentText.pop_back();
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
   if (parent.hold(parentText.c_str()) == HeldDirectory::Outcome::Held) {
     attributes = parent.getAttributes(name.c_str());
@@ -385,14 +394,13 @@ void createArchive(const FilePath& source, const FilePath& archive) {
   // something else (a link, a FIFO) at the temporary name: only the run's
   // own file is moved, and only the run's own file is left at the name. (A
   // temporary that is not the run's own is left alone on the way out.)
-  FileIdentity named;
-  if (temporary.known && !(queryFileIdentity(place.directory, temporary.name.c_str(), named) &&
-                           named == temporary.identity)) {
+  if (temporary.known && !shows(place.directory, temporary.name.c_str(), temporary.identity)) {
     throw FileIOError(ERROR_FILE_NOT_FOUND);
   }
   replaceFile(place.directory, temporary.name.c_str(), place.name.c_str());
   temporary.name.clear();
   if (temporary.known) {
+    FileIdentity named;
     const bool asked = queryFileIdentity(place.directory, place.name.c_str(), named);
     if (!asked || !(named == temporary.identity)) {
       // Swapped in between the look and the move. A link, FIFO, socket or

@@ -43,6 +43,10 @@ struct BlockDeflater::Block {
   State state = State::Free;
 
   uint8_t* data() { return input.get() + kWindow; }
+  // How much input lies before `offset` of the block, up to a window.
+  std::size_t before(std::size_t offset) const {
+    return dictionary + offset < kWindow ? dictionary + offset : kWindow;
+  }
 };
 
 struct BlockDeflater::Worker {
@@ -210,8 +214,7 @@ bool BlockDeflater::deflateBlock(Worker& worker, Block& block) {
     std::size_t begin = k * GainProbe::kPieceSize;
     std::size_t length = block.length - begin < GainProbe::kPieceSize ? block.length - begin
                                                                        : GainProbe::kPieceSize;
-    std::size_t before = block.dictionary + begin < kWindow ? block.dictionary + begin : kWindow;
-    deflate[k] = worker.probe.worthDeflating(block.data() + begin, length, before);
+    deflate[k] = worker.probe.worthDeflating(block.data() + begin, length, block.before(begin));
   }
   for (std::size_t k = 0; k < pieces;) {
     std::size_t next = k + 1;
@@ -232,7 +235,7 @@ bool BlockDeflater::deflateStretch(z_stream& stream, Block& block, std::size_t b
                                    std::size_t end) {
   // Primed with the 32 KiB before the stretch, stored bytes included: an
   // inflater has them in its window just the same.
-  std::size_t dictionary = block.dictionary + begin < kWindow ? block.dictionary + begin : kWindow;
+  const std::size_t dictionary = block.before(begin);
   if (deflateReset(&stream) != Z_OK) return false;
   if (dictionary > 0 && deflateSetDictionary(&stream, block.data() + begin - dictionary,
                                              static_cast<uInt>(dictionary)) != Z_OK) {
