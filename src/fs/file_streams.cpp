@@ -160,17 +160,6 @@ bool madeNew(HANDLE handle) {
   return false;
 }
 
-// Calls `create(name)` with each temporary name from `next` on until one
-// makes a new file; returns that name.
-template <class Create>
-std::string firstFreeName(unsigned& next, const char* extension, Create create) {
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    std::string name = temporaryName(next, extension);
-    if (create(name.c_str())) return name;
-  }
-  throw FileIOError(0);
-}
-
 // The length of the run of digits at `text`.
 std::size_t digitsAt(const char* text) {
   std::size_t n = 0;
@@ -185,6 +174,13 @@ std::string temporaryName(unsigned& next, const char* extension) {
   std::snprintf(name, sizeof name, "~vna%lu-%u%s",
                 static_cast<unsigned long>(GetCurrentProcessId()), next++, extension);
   return name;
+}
+
+bool FileHandle::openToAsk(const platform::HeldDirectory& directory, const char* name) {
+  close();
+  handle_ = directory.createFile(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT);
+  return handle_ != INVALID_HANDLE_VALUE;
 }
 
 bool isTemporaryName(const char* name, const char* extension, std::string& run) {
@@ -232,8 +228,9 @@ bool WritableFileHandle::createPrivate(const platform::HeldDirectory& directory,
 
 std::string WritableFileHandle::createTemporaryIn(const platform::HeldDirectory& directory,
                                                   unsigned& next, const char* extension) {
-  return firstFreeName(next, extension,
-                       [&](const char* name) { return createNew(directory, name); });
+  return firstFreeName(
+      next, [&](unsigned n) { return temporaryName(n, extension); },
+      [&](const char* name) { return createNew(directory, name); });
 }
 
 bool checkReplaceable(const platform::HeldDirectory& directory, const char* name,

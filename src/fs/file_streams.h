@@ -8,6 +8,7 @@
 #include <string>
 
 #include "fs/byte_range.h"
+#include "fs/errors.h"
 #include "fs/file_path.h"
 #include "platform/held_directory.h"
 #include "platform_api.h"
@@ -47,6 +48,10 @@ class FileHandle {
   // so no live run's file and none that another run settled meanwhile is
   // taken. False, with nothing open, otherwise; never throws.
   bool openLeftover(const platform::HeldDirectory& directory, const char* name);
+  // Opens `name` in `directory` without data access, a link as itself, to
+  // ask what it is; false with nothing open when nothing is there or the
+  // OS refuses. Never throws.
+  bool openToAsk(const platform::HeldDirectory& directory, const char* name);
   // Does nothing without a handle; always ends without one; reports failure.
   void close();
   // Makes what was written durable before the handle is closed; the write
@@ -109,6 +114,18 @@ class WritableFileHandle : public FileHandle {
 // The names of a run's temporary files: ~vna<process id>-<n><extension>,
 // with `next` counted up.
 std::string temporaryName(unsigned& next, const char* extension);
+// Calls `create(name)` with each name `nameOf(next)` gives, `next` counted
+// up, until one makes a new file; returns that name. Others' files may hold
+// any number of the names: the search gives up (FileIOError) only after
+// 2^20 of them.
+template <class NameOf, class Create>
+std::string firstFreeName(unsigned& next, NameOf nameOf, Create create) {
+  for (unsigned attempt = 0; attempt < (1u << 20); ++attempt) {
+    std::string name = nameOf(next++);
+    if (create(name.c_str())) return name;
+  }
+  throw FileIOError(0);
+}
 // Whether `name` has that form for some process id (digits) and n (digits);
 // "~vna<id>-", the part that tells which run made it, goes to `run`.
 bool isTemporaryName(const char* name, const char* extension, std::string& run);

@@ -24,6 +24,7 @@
 // code that GetLastError returns.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform_api.h"
@@ -95,6 +96,11 @@ class HeldDirectory {
   // `prepareFlush`, a move by `replaceFile` itself, and files created in
   // place are not flushed one by one.
   BOOL flushWritten() const;
+  // Makes durable the names created and removed in this directory so far,
+  // so that a file made after this call never outlives, in a power cut, one
+  // made before it. POSIX: fsync of the directory; Windows keeps names in
+  // its file system's log, in order: nothing to do.
+  BOOL flushNames() const;
   // Lists the directory as FindFirstFileW lists "dir\*.*" ("." and ".."
   // included), or only the names that match `pattern` ("*" any run of
   // characters, "?" any one; Windows also tries each short name);
@@ -110,6 +116,24 @@ class HeldDirectory {
 // file's data is durable too. Windows, which has no batch, flushes the file
 // now; POSIX leaves it to the batch, which covers every file.
 BOOL prepareFlush(HANDLE file);
+
+// What tells an open file from every other file that had, or will have, its
+// identity: its creation time (a freed and reused file index brings a new
+// one) and whether it is the user's own.
+struct FileOrigin {
+  // The creation time in 100 ns units, or 0 where the file system keeps
+  // none.
+  uint64_t birth = 0;
+  // Owned by the effective user (POSIX); always so on Windows, where
+  // kernel32 cannot name an owner.
+  bool ownedByUser = false;
+  // No other user may open it: mode 0600 exactly (POSIX); always so on
+  // Windows, where the file takes its directory's permissions.
+  bool privateMode = false;
+};
+// The origin of the open file `file` (any handle, also one without data
+// access); FALSE with the error set when the OS cannot say.
+BOOL queryOrigin(HANDLE file, FileOrigin* out);
 
 // Whether `name` may be given to a held directory: one component, neither
 // empty nor "." nor "..", without "\" or "/".

@@ -1,90 +1,92 @@
-// Replacements of files that stood before an extraction run, held back until
-// the whole archive has been verified, and what a killed run left of them.
+// The replacement journal's file: its layout, its writer and its reader.
 //
-// A file that already exists is replaced only once the archive has proved
-// sound to its end (end record, end of file, check values): its new content
-// waits beside it under a temporary name (~vna<pid>-<n>.tmp), and the pair is
-// written to a journal file in the target directory (~vna<pid>-<n>.jnl)
-// before the waiting file is created, so memory stays flat however many
-// files are replaced and a run killed at any point leaves every waiting file
-// listed. `commit` marks the journal verified, durably, then makes every
-// move; a run that ends in any other way removes every waiting file and
-// leaves each old one as it was.
+// The file starts with kJournalMagic (its terminating zero included), then
+// holds framed records, each:
+//   check   4 bytes  CRC-32/BZIP2 of the type and payload bytes, little-endian
+//   length  2 bytes  payload length, little-endian
+//   type    1 byte   kReplacementRecord or kVerifiedRecord
+//   payload length bytes
+// A reader stops at the first frame that is cut, fails its check or has an
+// unknown type: a run killed or a machine cut off while the tail was being
+// written loses that tail, never what came before it (a zero-filled tail
+// fails its check: the CRC of a zero type byte is not zero).
 //
-// The journal's layout: the text kJournalMagic and a zero byte, then
-// records: 'R', the path of the file to replace, a zero byte, the path of its
-// waiting file, a zero byte; and last, once verified, 'V' and a zero byte.
-// Paths are relative to the target, with the platform's separator. While its
-// run lives, the journal is locked.
-//
-// Whatever a journal holds, it is acted on only beneath the held target,
-// through directories held one by one (never through a link), and only on
-// waiting files in the same directory as the file they replace, named as
-// the run that wrote the journal names its temporaries. A run's own commit
-// moves and removes only files of the identity it wrote.
+// A Replacement's payload: three texts, each a 2-byte length then its bytes
+// (the directory below the journal's own, names joined by the platform's
+// separator, empty for the journal's own directory; the name to replace there; the waiting
+// file's name there), then the waiting file's stamp, then one byte, 1 when a
+// file stood at the name when the record was written and 0 when nothing
+// did, and that file's stamp when one stood. A stamp is 32 bytes: volume,
+// index high and index low (4 bytes each), the creation time and the size
+// (8 bytes each), all little-endian.
+// A Verified record has no payload.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "archive/extract/target_paths.h"
-#include "fs/file_path.h"
 #include "fs/file_streams.h"
 
 namespace vna {
 
-constexpr char kJournalMagic[] = "VNArchive replacement journal 1";
+constexpr char kJournalMagic[] = "VNArchive replacement journal 2";
+constexpr uint8_t kReplacementRecord = 1;
+constexpr uint8_t kVerifiedRecord = 2;
 
-class ReplacementJournal {
- public:
-  explicit ReplacementJournal(TargetDirectory& destination);
-  ~ReplacementJournal();
-  ReplacementJournal(const ReplacementJournal&) = delete;
-  ReplacementJournal& operator=(const ReplacementJournal&) = delete;
-
-  // Records that a waiting file is to take the place of `target` (its
-  // parent held), then creates that file, new, in the parent into `out`;
-  // returns its name. The errors of the journal file and of the create; a
-  // journal that failed once refuses every later replacement, since its
-  // end may hold a partial record.
-  std::string createWaiting(WritableFileHandle& out, const EntryTarget& target);
-  // The waiting file last created is complete, closed and remembered as
-  // written by this run: it is to be moved.
-  void waitingComplete() { ++complete_; }
-  bool hasReplacements() const { return complete_ > 0; }
-  // Once everything the run wrote is durable: marks the journal verified,
-  // durably, then makes every move, in the order they were recorded, each
-  // below directories held again at that moment. Returns how many complete
-  // waiting files could not be moved (those are removed). The errors of
-  // the mark leave every old file as it was.
-  unsigned commit();
-  // After commit and its flush: the journal is no longer needed.
-  void finish() noexcept;
-
- private:
-  // Calls `each(target, waitingName)` for every record that names a place
-  // beneath the target whose parent is now held; `entry.leaf` is the name
-  // to replace there.
-  template <class Each>
-  void replay(Each each);
-  void open();
-
-  TargetDirectory& destination_;
-  unsigned nextTemporary_ = 0;
-  WritableFileHandle file_;
-  std::string name_;
-  std::string run_;
-  FileWriter writer_;
-  unsigned complete_ = 0;
-  bool broken_ = false;
-  bool committed_ = false;
+// What tells one file from every other: its identity, and its creation
+// time, which changes when a freed file index is given to a new file; and
+// its size.
+struct FileStamp {
+  FileIdentity identity;
+  uint64_t birth = 0;
+  uint64_t size = 0;
+  bool operator==(const FileStamp& o) const {
+    return identity == o.identity && birth == o.birth && size == o.size;
+  }
+  bool operator!=(const FileStamp& o) const { return !(*this == o); }
 };
 
-// Settles every journal that a killed run left in the target (one no live
-// run holds locked): a verified one has its moves completed and made
-// durable, any other has its waiting files removed; then the journal goes.
-// Never throws: what cannot be settled is left for a later run.
-void settleLeftJournals(TargetDirectory& destination) noexcept;
+// The stamp of the open file `handle` (any handle, also one without data
+// access); false when the OS cannot say.
+bool stampOf(const FileHandle& handle, FileStamp& out);
+
+struct Replacement {
+  std::string directory;
+  std::string target;
+  std::string waiting;
+  FileStamp waitingStamp;
+  bool standing = false;
+  FileStamp standingStamp;
+};
+
+// Appends records to a journal file it is given, from its start.
+class JournalWriter {
+ public:
+  // Writes the magic at the start of `file`; the write table's errors.
+  void start(WritableFileHandle& file);
+  void add(const Replacement& record);
+  void addVerified();
+
+ private:
+  void frame(uint8_t type, const std::string& payload);
+
+  FileWriter writer_;
+};
+
+// Reads a journal file from its start, one record at a time, in bounded
+// memory.
+class JournalReader {
+ public:
+  // False when the file does not start with the magic: not a journal of
+  // this program, or one killed before its magic was whole.
+  bool start(const FileHandle& file);
+  enum class Next { Replacement, Verified, End };
+  // The next whole record (a Replacement fills `out`); End at the end of
+  // the file or of the last whole record.
+  Next next(Replacement& out);
+
+ private:
+  FileReader reader_;
+};
 
 }  // namespace vna

@@ -43,6 +43,10 @@ bool TargetDirectory::holdTarget() {
   // included: the user named it.
   platform::HeldDirectory target;
   if (target.hold(path_.text()) != platform::HeldDirectory::Outcome::Held) return false;
+  FileIdentity identity;
+  if (queryDirectoryIdentity(target, identity)) {
+    devices_.push_back(Device{identity.volume, platform::HeldDirectory()});
+  }
   held_.push_back(HeldLevel{path_.length(), std::move(target)});
   heldText_ = path_.text();
   return true;
@@ -61,13 +65,13 @@ std::string TargetDirectory::relativeText(const EntryTarget& entry) const {
   return text;
 }
 
-TargetDirectory::Parent TargetDirectory::holdParentOf(EntryTarget& entry) {
+TargetDirectory::HeldParent TargetDirectory::holdParentOf(EntryTarget& entry) {
   using platform::HeldDirectory;
   const std::string& text = entry.path.text();
-  if (!holdTarget()) return Parent::Refused;
+  if (!holdTarget()) return HeldParent{Parent::Refused, nullptr};
   std::size_t base = held_.front().end;
   if (text.size() <= base || text.compare(0, base, heldText_, 0, base) != 0) {
-    return Parent::Refused;
+    return HeldParent{Parent::Refused, nullptr};
   }
   // The leaf is the last component, trailing separators aside (a directory
   // entry's name ends with one); the parent is everything before it.
@@ -106,28 +110,57 @@ TargetDirectory::Parent TargetDirectory::holdParentOf(EntryTarget& entry) {
       HeldDirectory level;
       std::string name = text.substr(at, end - at);
       HeldDirectory::Outcome outcome = level.holdIn(held_.back().directory, name.c_str());
-      if (outcome == HeldDirectory::Outcome::Link) return Parent::Refused;
-      if (outcome == HeldDirectory::Outcome::Absent) return Parent::Missing;
+      if (outcome == HeldDirectory::Outcome::Link) return HeldParent{Parent::Refused, nullptr};
+      if (outcome == HeldDirectory::Outcome::Absent) return HeldParent{Parent::Missing, nullptr};
+      noteDevice(held_.back().directory, name, level);
       held_.push_back(HeldLevel{end, std::move(level)});
       heldText_.replace(base, std::string::npos, text, base, end - base);
     }
     at = end;
   }
-  return Parent::Held;
+  return HeldParent{Parent::Held, &held_.back().directory};
 }
 
-void TargetDirectory::flushWritten() const {
-  if (!held_.empty() && !held_.front().directory.flushWritten()) {
-    raiseFileSystemError(GetLastError());
+std::string TargetDirectory::levelPath(std::size_t i) const {
+  std::size_t base = held_.front().end;
+  std::size_t end = held_[i].end;
+  std::string text;
+  for (std::size_t at = base; at < end; ++at) {
+    if (!isSeparator(heldText_[at])) {
+      text.push_back(heldText_[at]);
+    } else if (!text.empty() && !isSeparator(text.back())) {
+      text.push_back(platform::kWindowsPaths ? '\\' : '/');
+    }
+  }
+  while (!text.empty() && isSeparator(text.back())) text.pop_back();
+  return text;
+}
+
+void TargetDirectory::noteDevice(const platform::HeldDirectory& parent, const std::string& name,
+                                 const platform::HeldDirectory& level) {
+  FileIdentity identity;
+  if (!queryDirectoryIdentity(level, identity)) return;
+  for (const Device& device : devices_) {
+    if (device.volume == identity.volume) return;
+  }
+  // A second hold of the level, kept to the end of the run: the level
+  // itself is let go when the entries move on.
+  Device device{identity.volume, platform::HeldDirectory()};
+  if (device.directory.holdIn(parent, name.c_str()) == platform::HeldDirectory::Outcome::Held) {
+    devices_.push_back(std::move(device));
   }
 }
 
-bool TargetDirectory::writtenInThisRun(const FileIdentity& file) const {
-  return written_.contains(fingerprintOf(file));
-}
-
-void TargetDirectory::rememberWritten(const FileIdentity& file) {
-  written_.insert(fingerprintOf(file));
+void TargetDirectory::flushWritten() const {
+  if (held_.empty()) return;
+  if (!held_.front().directory.flushWritten()) raiseFileSystemError(GetLastError());
+  // The target's own file system is the first; each other one met below it
+  // has its own hold.
+  for (const Device& device : devices_) {
+    if (device.directory.isHeld() && !device.directory.flushWritten()) {
+      raiseFileSystemError(GetLastError());
+    }
+  }
 }
 
 }  // namespace vna

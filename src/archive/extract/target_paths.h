@@ -1,12 +1,11 @@
 // Where extraction may write: only below the target directory as the OS
 // resolves paths, never through a link found below it, never to a device
-// name where the platform has them, and never twice to one file in a run.
+// name where the platform has them.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "archive/extract/fingerprint_set.h"
 #include "fs/file_path.h"
 #include "fs/file_streams.h"
 
@@ -31,37 +30,41 @@ class TargetDirectory {
   bool isItself(const char* relative) const;
 
   enum class Parent { Held, Refused, Missing };
-  // Holds every directory from the target down to `entry`'s parent and
-  // sets `entry.leaf`, so that what is then done through `parent()` happens
-  // in those very directories however another process renames things
-  // meanwhile. Refused when one of them is a link (symbolic link, junction
-  // or other reparse point) or the target itself could not be held: the
-  // entry must not be written. Missing when a directory on the way is not
-  // there (or is not a directory). The held directories are those on the
-  // path of the last entry; entries come in tree order, so each directory
-  // is held once while its entries are written.
-  Parent holdParentOf(EntryTarget& entry);
+  struct HeldParent {
+    Parent outcome;
+    // The entry's parent when Held, else null; valid until the next call.
+    const platform::HeldDirectory* directory;
+  };
+  // Holds every directory from the target down to `entry`'s parent, sets
+  // `entry.leaf` and returns that parent, so that what is then done through
+  // it happens in those very directories however another process renames
+  // things meanwhile. Refused when one of them is a link (symbolic link,
+  // junction or other reparse point) or the target itself could not be
+  // held: the entry must not be written. Missing when a directory on the
+  // way is not there (or is not a directory). The held directories are
+  // those on the path of the last entry; entries come in tree order, so each
+  // directory is held once while its entries are written.
+  HeldParent holdParentOf(EntryTarget& entry);
   // Holds the target directory itself, if not yet held; false when it
   // cannot be.
   bool holdTarget();
   // `entry`'s path below the target (an `admits` result), with the
   // platform's separator: what `admits` takes back.
   std::string relativeText(const EntryTarget& entry) const;
-  // The innermost directory the last `holdParentOf` held.
-  const platform::HeldDirectory& parent() const { return held_.back().directory; }
-  // Makes durable everything the run wrote and moved below the target (see
-  // HeldDirectory::flushWritten); the FileIOError family on failure. Nothing
-  // to do where nothing was held.
+  // The directories held now, the target first, each with its path below
+  // the target ("" for the target, else names joined by the platform's
+  // separator).
+  std::size_t levels() const { return held_.size(); }
+  const platform::HeldDirectory& level(std::size_t i) const { return held_[i].directory; }
+  std::string levelPath(std::size_t i) const;
+  // Makes durable everything the run wrote and moved below the target, on
+  // every file system a directory held so far lies on (see
+  // HeldDirectory::flushWritten); the FileIOError family on failure.
+  // Nothing to do where nothing was held.
   void flushWritten() const;
   // The target directory itself, held by `holdTarget` or the first
   // `holdParentOf`.
   const platform::HeldDirectory& target() const { return held_.front().directory; }
-
-  // Whether an earlier file entry of this run wrote the file of this
-  // identity. Identity, not name: every name the file system gives one file
-  // (letter case in the code page, short names, anything it folds) meets.
-  bool writtenInThisRun(const FileIdentity& file) const;
-  void rememberWritten(const FileIdentity& file);
 
  private:
   FilePath path_;
@@ -76,7 +79,14 @@ class TargetDirectory {
   };
   std::vector<HeldLevel> held_;
   std::string heldText_;
-  FingerprintSet written_;
+  // One directory held on each file system met, to flush them all.
+  struct Device {
+    uint32_t volume;
+    platform::HeldDirectory directory;
+  };
+  std::vector<Device> devices_;
+  void noteDevice(const platform::HeldDirectory& parent, const std::string& name,
+                  const platform::HeldDirectory& level);
 };
 
 }  // namespace vna

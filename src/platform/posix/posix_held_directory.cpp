@@ -250,6 +250,47 @@ BOOL HeldDirectory::flushWritten() const {
   return TRUE;
 }
 
+BOOL HeldDirectory::flushNames() const {
+  if (injectFault()) return FALSE;
+  if (!isHeld()) return failed(ERROR_INVALID_HANDLE);
+  int fd = openat(descriptorOf(handle_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  posix::traceCall("fsync", path_.c_str());
+  if (posix::skipFlush()) {
+    if (fd >= 0) close(fd);
+    return TRUE;
+  }
+  if (fd < 0 || fsync(fd) != 0) {
+    int error = errno;
+    if (fd >= 0) close(fd);
+    return failed(win32CodeForErrno(error));
+  }
+  close(fd);
+  return TRUE;
+}
+
+BOOL queryOrigin(HANDLE file, FileOrigin* out) {
+  if (injectFault()) return FALSE;
+  auto* object = static_cast<HandleObject*>(file);
+  if (file == INVALID_HANDLE_VALUE || file == nullptr || object->kind != HandleKind::File) {
+    return failed(ERROR_INVALID_HANDLE);
+  }
+  // statx answers for a path-only descriptor too: a file asked about
+  // without data access.
+  struct statx st;
+  if (statx(descriptorOf(file), "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW,
+            STATX_BTIME | STATX_UID | STATX_MODE, &st) != 0) {
+    return failed(win32CodeForErrno(errno));
+  }
+  *out = FileOrigin{};
+  if ((st.stx_mask & STATX_BTIME) != 0) {
+    out->birth = static_cast<uint64_t>(st.stx_btime.tv_sec) * 10000000u +
+                 static_cast<uint64_t>(st.stx_btime.tv_nsec) / 100u + 1u;
+  }
+  out->ownedByUser = st.stx_uid == geteuid();
+  out->privateMode = (st.stx_mode & 07777) == 0600;
+  return TRUE;
+}
+
 HANDLE HeldDirectory::findFirst(LPWIN32_FIND_DATAW data, LPCSTR pattern) const {
   if (injectFault()) return INVALID_HANDLE_VALUE;
   if (!isHeld()) return fail(ERROR_INVALID_HANDLE);

@@ -201,6 +201,22 @@ BOOL HeldDirectory::flushWritten() const {
   return isHeld() ? TRUE : failed(ERROR_INVALID_HANDLE);
 }
 
+BOOL HeldDirectory::flushNames() const {
+  // NTFS logs the names it makes and removes in order: a name made later
+  // never outlives one made before it.
+  return isHeld() ? TRUE : failed(ERROR_INVALID_HANDLE);
+}
+
+BOOL queryOrigin(HANDLE file, FileOrigin* out) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return FALSE;
+  out->birth = (static_cast<uint64_t>(info.ftCreationTime.dwHighDateTime) << 32) |
+               info.ftCreationTime.dwLowDateTime;
+  out->ownedByUser = true;
+  out->privateMode = true;
+  return TRUE;
+}
+
 HANDLE HeldDirectory::findFirst(LPWIN32_FIND_DATAW data, LPCSTR only) const {
   if (!isHeld()) return fail(ERROR_INVALID_HANDLE);
   // Listed in UTF-16, so that the caller sees every name exactly as it is

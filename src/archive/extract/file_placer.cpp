@@ -1,0 +1,506 @@
+#include "archive/extract/file_placer.h"
+
+#include <cstring>
+
+#include "fs/errors.h"
+#include "fs/error_tables.h"
+#include "fs/file_item.h"
+#include "fs/fs_ops.h"
+
+namespace vna {
+
+namespace {
+
+// File data comes straight out of the reader's block and goes to the OS at
+// most 32 KiB per write: the unit in which the format's file data has
+// always been written, so a slow or full disk fails within one chunk and no
+// single call carries a huge count (which some network file systems refuse).
+constexpr uint32_t kDataChunk = 32768;
+constexpr char kJournalExtension[] = ".jnl";
+constexpr char kWaitingExtension[] = ".tmp";
+
+std::size_t digitsAt(const std::string& text, std::size_t at) {
+  std::size_t n = 0;
+  while (at + n < text.size() && text[at + n] >= '0' && text[at + n] <= '9') ++n;
+  return n;
+}
+
+// Whether `name` starts with a stem, ~vna<digits>-<digits>, and where it ends.
+bool stemEnd(const std::string& name, std::size_t& end) {
+  if (name.compare(0, 4, "~vna") != 0) return false;
+  std::size_t pid = digitsAt(name, 4);
+  if (pid == 0 || name.size() <= 4 + pid || name[4 + pid] != '-') return false;
+  std::size_t n = digitsAt(name, 5 + pid);
+  if (n == 0) return false;
+  end = 5 + pid + n;
+  return true;
+}
+
+// A journal's name: its stem, then ".jnl".
+bool journalStemOf(const std::string& name, std::string& stem) {
+  std::size_t end = 0;
+  if (!stemEnd(name, end) || name.compare(end, std::string::npos, kJournalExtension) != 0) {
+    return false;
+  }
+  stem.assign(name, 0, end);
+  return true;
+}
+
+// A waiting file's name: the stem of its run's journal, "-", a number, ".tmp".
+bool waitingStemOf(const std::string& name, std::string& stem) {
+  std::size_t end = 0;
+  if (!stemEnd(name, end) || end >= name.size() || name[end] != '-') return false;
+  std::size_t k = digitsAt(name, end + 1);
+  if (k == 0 || name.compare(end + 1 + k, std::string::npos, kWaitingExtension) != 0) return false;
+  stem.assign(name, 0, end);
+  return true;
+}
+
+std::string joined(const std::string& path, const std::string& name) {
+  if (path.empty()) return name;
+  if (name.empty()) return path;
+  return path + (platform::kWindowsPaths ? "\\" : "/") + name;
+}
+
+// A regular file with one name, the user's own (and, for a journal, open
+// to nobody else): what this program makes, and what it will act on.
+bool ownedAlone(const FileHandle& file, bool privateMode) {
+  BY_HANDLE_FILE_INFORMATION info;
+  platform::FileOrigin origin;
+  return GetFileInformationByHandle(file.handle(), &info) && info.nNumberOfLinks == 1 &&
+         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+         platform::queryOrigin(file.handle(), &origin) && origin.ownedByUser &&
+         (!privateMode || origin.privateMode);
+}
+
+enum class Start { Journal, Unstarted, Foreign };
+
+// What a journal file holds at its start.
+Start startOf(JournalReader& reader, const FileHandle& file) {
+  if (reader.start(file)) return Start::Journal;
+  // Cut inside its magic: its run was killed before it made any waiting
+  // file, which comes only once the whole magic is durable.
+  const std::size_t size = file.size();
+  if (size >= sizeof kJournalMagic) return Start::Foreign;
+  char head[sizeof kJournalMagic] = {};
+  FileReader bytes;
+  bytes.attach(file, 0);
+  bytes.readExact(ByteRange{reinterpret_cast<uint8_t*>(head), reinterpret_cast<uint8_t*>(head) + size});
+  return std::memcmp(head, kJournalMagic, size) == 0 ? Start::Unstarted : Start::Foreign;
+}
+
+void skipData(CompressedStreamReader& reader, uint32_t& remaining) {
+  while (remaining > 0) {
+    remaining -= static_cast<uint32_t>(reader.readInPlace(remaining).length());
+  }
+}
+
+}  // namespace
+
+bool isReservedName(const std::string& leaf) {
+  std::string lower(leaf);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  auto endsWith = [&](const char* tail) {
+    const std::size_t n = std::strlen(tail);
+    return lower.size() >= n && lower.compare(lower.size() - n, n, tail) == 0;
+  };
+  return lower.compare(0, 4, "~vna") == 0 && (endsWith(kJournalExtension) || endsWith(kWaitingExtension));
+}
+
+struct FilePlacer::DeadJournal {
+  std::string path;
+  std::string name;
+  std::string stem;
+  FileHandle file;
+  FileIdentity identity;
+  // Names below the target that its records name but that are not its
+  // run's files: never removed as its leftovers.
+  std::vector<std::string> leftAlone;
+  // A waiting file it lists could not be removed: it stays.
+  bool keep = false;
+};
+
+FilePlacer::FilePlacer(TargetDirectory& destination, const FileHandle& archive)
+    : destination_(destination) {
+  archiveKnown_ = archive.identity(archive_);
+  // What killed runs left in the target is settled before anything of this
+  // run is written there, even when the archive holds no entry.
+  FileIdentity top;
+  if (destination_.holdTarget() && queryDirectoryIdentity(destination_.target(), top) &&
+      swept_.insert(fingerprintOf(top))) {
+    sweep(0);
+  }
+}
+
+FilePlacer::~FilePlacer() {
+  if (!committed_) dropJournals(false);
+}
+
+TargetDirectory::HeldParent FilePlacer::holdParentOf(EntryTarget& entry) {
+  for (;;) {
+    TargetDirectory::HeldParent held = destination_.holdParentOf(entry);
+    if (held.outcome != TargetDirectory::Parent::Held) return held;
+    std::size_t fresh = destination_.levels();
+    for (std::size_t i = 0; i < destination_.levels(); ++i) {
+      FileIdentity identity;
+      if (queryDirectoryIdentity(destination_.level(i), identity) &&
+          swept_.insert(fingerprintOf(identity))) {
+        fresh = i;
+        break;
+      }
+    }
+    if (fresh == destination_.levels()) return held;
+    // Settling holds other directories: the entry's are held again after.
+    sweep(fresh);
+  }
+}
+
+const platform::HeldDirectory* FilePlacer::holdAt(const std::string& path, const std::string& leaf) {
+  EntryTarget at;
+  if (!platform::isPlainName(leaf.c_str()) || !destination_.admits(joined(path, leaf).c_str(), at)) {
+    return nullptr;
+  }
+  at.directory = false;
+  TargetDirectory::HeldParent held = destination_.holdParentOf(at);
+  return held.outcome == TargetDirectory::Parent::Held && at.leaf == leaf ? held.directory : nullptr;
+}
+
+void FilePlacer::sweep(std::size_t level) noexcept {
+  try {
+    const std::string path = destination_.levelPath(level);
+    std::vector<std::string> journals;
+    std::vector<std::string> waiting;
+    {
+      DirectoryIterator listing;
+      listing.open(destination_.level(level), "~vna*");
+      for (; listing.isValid(); listing.next()) {
+        std::string name = listing.item().fileName();
+        std::string stem;
+        if (journalStemOf(name, stem)) {
+          journals.push_back(name);
+        } else if (waitingStemOf(name, stem)) {
+          waiting.push_back(name);
+        }
+      }
+    }
+    for (const std::string& name : journals) {
+      try {
+        settleJournal(path, name);
+      } catch (...) {
+        // Left for a later run.
+      }
+    }
+    // What the dead runs made here that no record names: a record lost
+    // with a torn tail, or a run killed between a file and its record.
+    for (const std::string& name : waiting) {
+      std::string stem;
+      waitingStemOf(name, stem);
+      const std::string where = joined(path, name);
+      bool orphan = false;
+      for (const auto& dead : dead_) {
+        if (dead->stem != stem) continue;
+        orphan = true;
+        for (const std::string& alone : dead->leftAlone) orphan = orphan && alone != where;
+      }
+      if (!orphan) continue;
+      const platform::HeldDirectory* directory = holdAt(path, name);
+      FileHandle file;
+      if (directory == nullptr || !file.openLeftover(*directory, name.c_str()) ||
+          !ownedAlone(file, false)) {
+        continue;
+      }
+      file.close();
+      directory->deleteFile(name.c_str());
+    }
+  } catch (...) {
+    // Left for a later run.
+  }
+}
+
+void FilePlacer::settleJournal(const std::string& path, const std::string& name) {
+  const platform::HeldDirectory* directory = holdAt(path, name);
+  if (directory == nullptr) return;
+  auto dead = std::make_unique<DeadJournal>();
+  // A live run holds its journal locked.
+  if (!dead->file.openLeftover(*directory, name.c_str()) || !ownedAlone(dead->file, true) ||
+      !dead->file.identity(dead->identity) || !journalStemOf(name, dead->stem)) {
+    return;
+  }
+  dead->path = path;
+  dead->name = name;
+  JournalReader reader;
+  const Start start = startOf(reader, dead->file);
+  if (start == Start::Foreign) return;
+  if (start == Start::Journal) {
+    // The mark comes last: known before any record is acted on.
+    bool verified = false;
+    Replacement record;
+    for (auto next = reader.next(record); next != JournalReader::Next::End; next = reader.next(record)) {
+      verified = verified || next == JournalReader::Next::Verified;
+    }
+    reader.start(dead->file);
+    for (auto next = reader.next(record); next != JournalReader::Next::End; next = reader.next(record)) {
+      if (next != JournalReader::Next::Replacement) continue;
+      Settled settled = settle(record, verified, path, dead->stem);
+      if (settled == Settled::Kept) dead->keep = true;
+      if (settled == Settled::LeftAlone) {
+        dead->leftAlone.push_back(joined(joined(path, record.directory), record.waiting));
+      }
+    }
+  }
+  // Kept, locked, to the end of the run: its run's unlisted files in the
+  // directories below are removed as the run reaches them.
+  dead_.push_back(std::move(dead));
+}
+
+FilePlacer::Settled FilePlacer::settle(const Replacement& record, bool verified,
+                                       const std::string& journalPath, const std::string& stem) {
+  std::string maker;
+  if (!waitingStemOf(record.waiting, maker) || maker != stem ||
+      !platform::isPlainName(record.target.c_str()) || record.target == record.waiting) {
+    return Settled::LeftAlone;
+  }
+  const platform::HeldDirectory* directory =
+      holdAt(joined(journalPath, record.directory), record.waiting);
+  // Gone, a link, or held by a live process: not this record's to act on.
+  FileHandle waiting;
+  if (directory == nullptr || !waiting.openLeftover(*directory, record.waiting.c_str())) {
+    return Settled::LeftAlone;
+  }
+  FileStamp stamp;
+  if (!stampOf(waiting, stamp) || stamp != record.waitingStamp ||
+      !ownedAlone(waiting, false)) {
+    return Settled::LeftAlone;
+  }
+  bool move = false;
+  if (verified) {
+    // Only over the file the record saw: one put there since stays.
+    FileHandle standing;
+    FileStamp now;
+    if (standing.openToAsk(*directory, record.target.c_str())) {
+      move = record.standing && stampOf(standing, now) && now.identity == record.standingStamp.identity &&
+             now.birth == record.standingStamp.birth;
+    } else {
+      move = !record.standing && GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
+  }
+  // Windows moves no file that is open.
+  waiting.close();
+  if (move && directory->replaceFile(record.waiting.c_str(), record.target.c_str())) {
+    return Settled::Moved;
+  }
+  return directory->deleteFile(record.waiting.c_str()) ? Settled::Removed : Settled::Kept;
+}
+
+void FilePlacer::openJournal() {
+  const platform::HeldDirectory& top = destination_.target();
+  journalName_ = firstFreeName(
+      nextJournal_, [](unsigned n) { return temporaryName(n, kJournalExtension); },
+      [&](const char* name) {
+        // Locked before anything is in it, so no run settling dead
+        // journals takes it for one.
+        return journal_.createPrivate(top, name) && journal_.lockCreated(top, name);
+      });
+  try {
+    stem_ = journalName_.substr(0, journalName_.size() - std::strlen(kJournalExtension));
+    // No entry of the archive may take the journal's place.
+    FileIdentity mine;
+    if (journal_.identity(mine)) remember(mine);
+    writer_.start(journal_);
+    // Durable before the first waiting file exists: a power cut never
+    // leaves a waiting file that no journal owns.
+    journal_.flush();
+    if (!top.flushNames()) mapWriteError(GetLastError());
+  } catch (...) {
+    journal_.close();
+    top.deleteFile(journalName_.c_str());
+    journalName_.clear();
+    throw;
+  }
+}
+
+std::string FilePlacer::createWaiting(WritableFileHandle& out,
+                                      const platform::HeldDirectory& parent) {
+  if (broken_) throw FileIOError(0);
+  if (!journal_.isOpen()) openJournal();
+  return firstFreeName(
+      nextWaiting_, [&](unsigned k) { return stem_ + "-" + std::to_string(k) + kWaitingExtension; },
+      [&](const char* name) { return out.createNew(parent, name); });
+}
+
+void FilePlacer::record(const EntryTarget& target, const std::string& waiting,
+                        const FileStamp& written, bool standingKnown, const FileStamp& standing) {
+  Replacement record;
+  std::string to = destination_.relativeText(target);
+  to.erase(to.size() - target.leaf.size());
+  while (!to.empty() && isSeparator(to.back())) to.pop_back();
+  record.directory = to;
+  record.target = target.leaf;
+  record.waiting = waiting;
+  record.waitingStamp = written;
+  record.standing = standingKnown;
+  if (standingKnown) record.standingStamp = standing;
+  try {
+    writer_.add(record);
+  } catch (...) {
+    // Its end may hold part of a record now: no further one is written.
+    broken_ = true;
+    throw;
+  }
+}
+
+bool FilePlacer::mayReplace(const platform::HeldDirectory& parent, const EntryTarget& target,
+                            FileStamp& standing, bool& known) {
+  PathKind kind = examinePath(parent, target.leaf.c_str());
+  if (kind == PathKind::Link || kind == PathKind::Directory) return false;
+  FileHandle asked;
+  known = kind == PathKind::File && asked.openToAsk(parent, target.leaf.c_str()) &&
+          stampOf(asked, standing);
+  if (!known) return true;
+  // Not the archive being read (under any of its names), not a file an
+  // earlier entry of this run wrote.
+  return !remembered(standing.identity) && !(archiveKnown_ && standing.identity == archive_);
+}
+
+bool FilePlacer::extract(CompressedStreamReader& reader, EntryTarget& target, uint32_t size) {
+  uint32_t remaining = size;
+  {
+    WritableFileHandle out;
+    std::string temporary;
+    bool created = false;
+    const platform::HeldDirectory* parent = nullptr;
+    try {
+      TargetDirectory::HeldParent held = holdParentOf(target);
+      if (held.outcome != TargetDirectory::Parent::Held) throw Refused();
+      parent = held.directory;
+      // An archive never plants a journal or a waiting file.
+      if (isReservedName(target.leaf)) throw Refused();
+      created = out.createNew(*parent, target.leaf.c_str());
+      FileStamp standing;
+      bool standingKnown = false;
+      if (!created) {
+        if (!mayReplace(*parent, target, standing, standingKnown)) throw Refused();
+        temporary = createWaiting(out, *parent);
+      }
+      FileWriter writer(out, 0);
+      while (remaining > 0) {
+        ConstByteRange chunk = reader.readInPlace(remaining < kDataChunk ? remaining : kDataChunk);
+        remaining -= static_cast<uint32_t>(chunk.length());
+        writer.write(chunk);
+      }
+      // The file keeps this identity when it is moved into its place.
+      FileStamp written;
+      const bool known = stampOf(out, written);
+      if (!temporary.empty()) {
+        // Only a file of known identity is moved.
+        if (!known) throw Refused();
+        // Durable before the journal says a run may move it.
+        out.prepareFlush();
+      }
+      out.close();
+      if (known) remember(written.identity);
+      if (!temporary.empty()) {
+        record(target, temporary, written, standingKnown, standing);
+        ++complete_;
+        temporary.clear();
+        // The old file stays until the whole archive is verified; no later
+        // entry may replace it meanwhile.
+        if (standingKnown) remember(standing.identity);
+      }
+      return true;
+    } catch (...) {
+      // Whatever went wrong, this entry is lost but the run goes on. Only
+      // what this entry itself created is removed, by its own name in the
+      // directory it was made in.
+      try {
+        out.close();
+      } catch (...) {
+      }
+      if (!temporary.empty()) {
+        removePathQuietly(*parent, temporary.c_str());
+      } else if (created) {
+        removePathQuietly(*parent, target.leaf.c_str());
+      }
+    }
+  }
+  // Outside the guard: a damaged archive fails here for good.
+  skipData(reader, remaining);
+  return false;
+}
+
+unsigned FilePlacer::commit() {
+  destination_.flushWritten();
+  if (!journal_.isOpen() || complete_ == 0) {
+    dropJournals(false);
+    committed_ = true;
+    return 0;
+  }
+  writer_.addVerified();
+  journal_.flush();
+  committed_ = true;
+  unsigned moved = 0;
+  JournalReader reader;
+  if (reader.start(journal_)) {
+    Replacement record;
+    for (auto next = reader.next(record); next != JournalReader::Next::End; next = reader.next(record)) {
+      if (next == JournalReader::Next::Replacement &&
+          settle(record, true, std::string(), stem_) == Settled::Moved) {
+        ++moved;
+      }
+    }
+  }
+  destination_.flushWritten();
+  dropJournals(true);
+  return complete_ > moved ? complete_ - moved : 0;
+}
+
+void FilePlacer::dropJournals(bool ownSettled) noexcept {
+  try {
+    bool keepOwn = false;
+    if (journal_.isOpen() && !ownSettled) {
+      // The run ends without a verified archive: every old file stays,
+      // and what waited beside it goes.
+      JournalReader reader;
+      if (reader.start(journal_)) {
+        Replacement record;
+        for (auto next = reader.next(record); next != JournalReader::Next::End;
+             next = reader.next(record)) {
+          if (next == JournalReader::Next::Replacement &&
+              settle(record, false, std::string(), stem_) == Settled::Kept) {
+            keepOwn = true;
+          }
+        }
+      }
+    }
+    // What the journals' runs moved and removed is durable before the
+    // journals that would redo it go.
+    if ((journal_.isOpen() && !ownSettled) || !dead_.empty()) destination_.flushWritten();
+    if (journal_.isOpen()) {
+      FileIdentity mine;
+      const bool known = journal_.identity(mine);
+      journal_.close();
+      FileIdentity named;
+      if (!keepOwn && known && queryFileIdentity(destination_.target(), journalName_.c_str(), named) &&
+          named == mine) {
+        destination_.target().deleteFile(journalName_.c_str());
+      }
+    }
+    for (const auto& dead : dead_) {
+      dead->file.close();
+      if (dead->keep) continue;
+      const platform::HeldDirectory* directory = holdAt(dead->path, dead->name);
+      FileIdentity named;
+      if (directory != nullptr && queryFileIdentity(*directory, dead->name.c_str(), named) &&
+          named == dead->identity) {
+        directory->deleteFile(dead->name.c_str());
+      }
+    }
+    dead_.clear();
+  } catch (...) {
+    // Left for a later run.
+  }
+}
+
+}  // namespace vna
