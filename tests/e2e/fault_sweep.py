@@ -160,7 +160,21 @@ def crash_sweep(faulty, normal, work, source_tree):
     or new, never empty or partial; a plain rerun must succeed and leave
     exactly what a clean run leaves, no leftover beside it."""
     problems = []
-    kills = {"-x": 0, "-a": 0}
+    kills = {"-x": 0, "-x records lost": 0, "-a": 0}
+
+    def lose_records(faulty, target, n, stand_old):
+        """Kills the run at change n again, then cuts each journal it left
+        after its magic, and zero-fills what was cut, as a power cut does to
+        records that were never flushed. False when no journal was left."""
+        stand_old(target)
+        run(faulty, ["-x", "clean.vna", target], work, {"VNA_FAULT_CRASH_AT": str(n)})
+        journals = [os.path.join(target, name) for name in os.listdir(target) if name.endswith(".jnl")]
+        for path in journals:
+            size = os.path.getsize(path)
+            with open(path, "r+b") as fh:
+                fh.seek(32)
+                fh.write(b"\0" * max(0, size - 32))
+        return bool(journals)
     require(run(normal, ["-a", "src", "clean.vna"], work)[0] == 0, "the clean archive failed")
     with open(os.path.join(work, "clean.vna"), "rb") as fh:
         clean_archive = fh.read()
@@ -214,6 +228,12 @@ def crash_sweep(faulty, normal, work, source_tree):
         if snapshot(target) != source_tree:
             problems.append("%s: after the rerun the target holds %r" % (where, sorted(snapshot(target))))
         check_outside(where)
+        if lose_records(faulty, target, n, stand_old):
+            kills["-x records lost"] += 1
+            rerun = run(normal, ["-x", "clean.vna", target], work)
+            if rerun[0] != 0 or snapshot(target) != source_tree:
+                problems.append("%s, its journal's records lost: the rerun gave %r and left %r"
+                                % (where, rerun, sorted(snapshot(target))))
     shutil.rmtree(target, ignore_errors=True)
 
     earlier = b"an earlier archive of that name"
@@ -249,7 +269,8 @@ def crash_sweep(faulty, normal, work, source_tree):
             problems.append("%s: the rerun left %r" % (where, sorted(os.listdir(work))))
     os.remove(archive)
     os.remove(os.path.join(work, "clean.vna"))
-    print("crash sweep: %d kills of -x, %d of -a" % (kills["-x"], kills["-a"]))
+    print("crash sweep: %d kills of -x (%d with the records lost), %d of -a"
+          % (kills["-x"], kills["-x records lost"], kills["-a"]))
     if kills["-x"] < 10 or kills["-a"] < 5:
         problems.append("crash sweep: too few kill points %r" % kills)
     return problems
@@ -278,13 +299,28 @@ def durability_order(faulty, work):
     calls = traced(["-x", "earlier.vna", target])
     if calls != ["syncfs"]:
         problems.append("-x of new files: %r" % calls)
-    # Now every file stands: each is replaced, and the journal's verified
-    # mark is flushed after the files and before the first move.
+    # Now every file stands: each is replaced. The journal is made durable
+    # before the first waiting file; its verified mark is flushed after the
+    # files and before the first move.
     calls = traced(["-x", "earlier.vna", target])
     moves = [i for i, c in enumerate(calls) if c == "replaceFile"]
-    if not moves or calls[:2] != ["syncfs", "FlushFileBuffers"] or calls[-1] != "syncfs" or \
-            calls.count("syncfs") != 2 or moves[0] != 2 or moves[-1] != len(calls) - 2:
+    if not moves or calls[:4] != ["FlushFileBuffers", "fsync", "syncfs", "FlushFileBuffers"] or \
+            calls[-1] != "syncfs" or calls.count("syncfs") != 2 or moves[0] != 4 or \
+            moves[-1] != len(calls) - 2:
         problems.append("-x replacing files: %r" % calls)
+    # A directory of the target on a file system of its own is flushed too.
+    mounted = os.path.join(target, "sub")
+    if os.geteuid() == 0 and subprocess.call(["mount", "-t", "tmpfs", "tmpfs", mounted],
+                                             stderr=subprocess.DEVNULL) == 0:
+        try:
+            # Files replaced above, new (then replaced) below: both flushes
+            # cover both file systems.
+            for state in ("new", "replaced"):
+                calls = traced(["-x", "earlier.vna", target])
+                if calls.count("syncfs") != 4:
+                    problems.append("-x with sub/ mounted, its files %s: %r" % (state, calls))
+        finally:
+            subprocess.call(["umount", mounted])
     shutil.rmtree(target, ignore_errors=True)
     os.remove(os.path.join(work, "earlier.vna"))
     os.remove(trace)

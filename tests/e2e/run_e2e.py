@@ -13,6 +13,7 @@ import random
 import shutil
 import socket
 import stat
+import struct
 import subprocess
 import sys
 import time
@@ -1317,75 +1318,121 @@ class CreationRaces(Base):
 
 
 
-JOURNAL_MAGIC = b"VNArchive replacement journal 1\0"
+JOURNAL_MAGIC = b"VNArchive replacement journal 2\0"
 
 
-def journal(pairs, verified):
+def file_stamp(path, birth_offset=0):
+    """A file's stamp as a journal records it: volume, file index, creation
+    time in 100 ns units (plus one), size; read with stat(1), not the program."""
+    st = os.lstat(path)
+    sec, _, frac = subprocess.check_output(["stat", "-c", "%.9W", path]).decode().strip().partition(".")
+    birth = int(sec) * 10 ** 7 + int(frac) // 100 + 1 + birth_offset
+    return struct.pack("<IIIQQ", st.st_dev & 0xFFFFFFFF, st.st_ino >> 32, st.st_ino & 0xFFFFFFFF,
+                       birth, st.st_size)
+
+
+def journal(records, verified):
     """A replacement journal as a run of the program writes it: an oracle of
-    its layout written here, not taken from the program."""
-    body = JOURNAL_MAGIC
-    for to, waiting in pairs:
-        body += b"R" + to.encode() + b"\0" + waiting.encode() + b"\0"
-    return body + (b"V\0" if verified else b"")
+    its layout written here, not taken from the program. Each record is
+    (directory, target, waiting, waiting stamp, standing stamp or None)."""
+    def frame(kind, payload):
+        body = bytes([kind]) + payload
+        return struct.pack("<IH", crc32_bzip2(body), len(payload)) + body
+
+    out = JOURNAL_MAGIC
+    for directory, target, waiting, waiting_stamp, standing in records:
+        payload = b"".join(struct.pack("<H", len(t.encode())) + t.encode()
+                           for t in (directory, target, waiting))
+        payload += waiting_stamp + (b"\1" + standing if standing else b"\0")
+        out += frame(1, payload)
+    return out + (frame(2, b"") if verified else b"")
 
 
 class LeftByKilledRuns(Base):
-    """What killed runs left is settled by the next run: only beneath the
-    target, only their own files, never a live run's."""
+    """What killed runs left is settled by the next run: only its own files,
+    by their stamps, only over what the record saw, never a live run's."""
 
     def setUp(self):
         super().setUp()
+        if RUNNER == "wine":
+            self.skipTest("POSIX stamps, owners and locks")
         with open(self.p("x.vna"), "wb") as fh:
             fh.write(archive_bytes(record("x.txt", b"x")))
 
-    def test_tampered_journals_touch_nothing_outside_the_target_or_not_their_own(self):
-        if RUNNER == "wine":
-            self.skipTest("POSIX links and paths")
+    def plant(self, rel, records, verified, mode=0o600):
+        path = self.write(rel, journal(records, verified))
+        os.chmod(path, mode)
+        return path
+
+    def test_dead_journals_act_only_on_their_own_files_by_stamp(self):
+        as_root = os.geteuid() == 0
         self.write("outside/victim.txt", b"victim")
-        self.write("outside/~vna4000-0.tmp", b"evil")
-        self.write("outside/~vna4000-2.tmp", b"evil")
-        self.write("outside/~vna4000-4.tmp", b"evil")
-        self.write("outside/~vna4000-5.tmp", b"evil")
-        os.makedirs(self.p("t/sub"))
-        os.symlink("../outside", self.p("t/dlink"))
-        self.write("t/a.txt", b"old a")
-        self.write("t/mine.txt", b"not a temporary")
-        self.write("t/~vna4001-3.tmp", b"another run's")
-        self.write("t/b.txt", b"old b")
-        self.write("t/~vna4000-6.tmp", b"new b")
-        self.write("t/c.txt", b"old c")
-        self.write("t/~vna4002-0.tmp", b"new c")
+        self.write("outside/~vna4000-1-5.tmp", b"evil")
+        os.symlink("../outside", self.p("t/dlink") if os.path.isdir(self.p("t")) else
+                   (os.makedirs(self.p("t")) or self.p("t/dlink")))
+        waiting = {}
+        for name in "bcdefgh":
+            self.write("t/%s.txt" % name, b"old " + name.encode())
+        for i, name in enumerate("bcde"):
+            waiting[name] = "~vna4000-1-%d.tmp" % i
+            self.write("t/" + waiting[name], b"new " + name.encode())
+        stamps = {n: file_stamp(self.p("t", w)) for n, w in waiting.items()}
+        seen = {n: file_stamp(self.p("t/%s.txt" % n)) for n in "bcdefgh"}
+        # c.txt is put in place anew after the record saw it.
+        os.remove(self.p("t/c.txt"))
+        self.write("t/c.txt", b"newer c")
+        if as_root:
+            os.chown(self.p("t", waiting["e"]), 65534, 65534)
+        self.write("t/~vna4001-1-0.tmp", b"another run's")
+        self.write("t/~vna4000-1-7.tmp", b"unlisted: its record was lost")
+        self.plant("t/~vna4000-1.jnl", [
+            ("", "b.txt", waiting["b"], stamps["b"], seen["b"]),
+            ("", "c.txt", waiting["c"], stamps["c"], seen["c"]),
+            # The number of a freed file, given again: the creation time differs.
+            ("", "d.txt", waiting["d"], stamps["d"][:12] + struct.pack("<Q", struct.unpack(
+                "<Q", stamps["d"][12:20])[0] + 1) + stamps["d"][20:], seen["d"]),
+            ("", "e.txt", waiting["e"], stamps["e"], seen["e"]),
+            ("", "f.txt", "~vna4001-1-0.tmp", file_stamp(self.p("t/~vna4001-1-0.tmp")), seen["f"]),
+            ("../outside", "victim.txt", "~vna4000-1-5.tmp",
+             file_stamp(self.p("outside/~vna4000-1-5.tmp")), None),
+            ("dlink", "victim.txt", "~vna4000-1-5.tmp",
+             file_stamp(self.p("outside/~vna4000-1-5.tmp")), None),
+        ], verified=True)
+        # Not a journal; and a journal open to others, and one of another user.
         self.write("t/~vna4003-1.jnl", b"not a journal")
-        outside = self.p("outside")
-        self.write("t/~vna4000-1.jnl", journal([
-            ("../outside/victim.txt", "../outside/~vna4000-0.tmp"),
-            ("dlink/victim.txt", "dlink/~vna4000-2.tmp"),
-            ("a.txt", "mine.txt"),
-            ("a.txt", "~vna4001-3.tmp"),
-            (outside + "/victim.txt", outside + "/~vna4000-4.tmp"),
-            ("sub/../../outside/victim.txt", "sub/../../outside/~vna4000-5.tmp"),
-            ("sub/a.txt", "~vna4000-6.tmp"),
-            ("b.txt", "~vna4000-6.tmp"),
-        ], verified=True))
-        self.write("t/~vna4002-1.jnl", journal([("c.txt", "~vna4002-0.tmp")], verified=False))
+        self.write("t/~vna4005-1-0.tmp", b"new g")
+        self.plant("t/~vna4005-1.jnl", [("", "g.txt", "~vna4005-1-0.tmp",
+                                         file_stamp(self.p("t/~vna4005-1-0.tmp")), seen["g"])],
+                   verified=True, mode=0o644)
+        self.write("t/~vna4006-1-0.tmp", b"new h")
+        foreign = self.plant("t/~vna4006-1.jnl", [("", "h.txt", "~vna4006-1-0.tmp",
+                                                   file_stamp(self.p("t/~vna4006-1-0.tmp")),
+                                                   seen["h"])], verified=True)
+        if as_root:
+            os.chown(foreign, 65534, 65534)
         before = snapshot(self.dir)
         self.assertSuccess(self.vna("-x", "x.vna", "t"))
-        after = snapshot(self.dir)
         expected = dict(before)
         expected.update({"t/b.txt": b"new b", "t/x.txt": b"x"})
-        for gone in ("t/~vna4000-6.tmp", "t/~vna4002-0.tmp", "t/~vna4000-1.jnl", "t/~vna4002-1.jnl"):
+        for gone in ("t/~vna4000-1-0.tmp", "t/~vna4000-1-1.tmp", "t/~vna4000-1-7.tmp",
+                     "t/~vna4000-1.jnl"):
             del expected[gone]
-        # The link itself is no directory of the target: snapshot lists what
-        # it leads to as well, which must stay as it was.
-        self.assertEqual(after, expected)
+        if not as_root:
+            # Without another user, e's waiting file is the user's own.
+            expected["t/e.txt"] = b"new e"
+            del expected["t/" + waiting["e"]]
+            expected["t/h.txt"] = b"new h"
+            for gone in ("t/~vna4006-1-0.tmp", "t/~vna4006-1.jnl"):
+                del expected[gone]
+        self.assertEqual(snapshot(self.dir), expected)
 
-    def test_a_live_runs_journal_and_archive_are_left_alone(self):
-        if RUNNER == "wine":
-            self.skipTest("POSIX locks held by this test")
+    def test_a_live_runs_journal_is_left_alone_and_settled_once_it_is_gone(self):
         import fcntl
         self.write("t/b.txt", b"old b")
-        self.write("t/~vna4000-0.tmp", b"new b")
-        live = self.write("t/~vna4000-1.jnl", journal([("b.txt", "~vna4000-0.tmp")], verified=True))
+        self.write("t/~vna4000-1-0.tmp", b"new b")
+        live = self.plant("t/~vna4000-1.jnl", [("", "b.txt", "~vna4000-1-0.tmp",
+                                                file_stamp(self.p("t/~vna4000-1-0.tmp")),
+                                                file_stamp(self.p("t/b.txt")))], verified=True)
         unfinished = self.write("~vna4001-0.a.tmp", b"##SC001\0\xff\xff\xff\xffx\x9c")
         handles = [open(live, "rb"), open(unfinished, "rb")]
         try:
@@ -1400,13 +1447,34 @@ class LeftByKilledRuns(Base):
         finally:
             for fh in handles:
                 fh.close()
-        # Its run is gone: the next runs settle both.
         self.assertSuccess(self.vna("-x", "x.vna", "t"))
         self.assertSuccess(self.vna("-a", "src", "a.vna"))
         self.assertEqual(sorted(os.listdir(self.p("t"))), ["b.txt", "x.txt"])
         with open(self.p("t/b.txt"), "rb") as fh:
             self.assertEqual(fh.read(), b"new b")
         self.assertFalse(os.path.exists(unfinished))
+
+    def test_a_dead_journal_below_the_target_is_settled_before_its_directory_is_written(self):
+        self.write("t/sub/x.txt", b"before")
+        self.write("t/sub/~vna4000-1-0.tmp", b"first archive")
+        self.write("t/sub/~vna4000-1-3.tmp", b"")
+        self.plant("t/sub/~vna4000-1.jnl", [("", "x.txt", "~vna4000-1-0.tmp",
+                                             file_stamp(self.p("t/sub/~vna4000-1-0.tmp")),
+                                             file_stamp(self.p("t/sub/x.txt")))], verified=True)
+        self.write("second.vna", archive_bytes(record("sub\\") + record("sub\\x.txt", b"second")))
+        self.assertSuccess(self.vna("-x", "second.vna", "t"))
+        self.assertEqual(snapshot(self.p("t")), {"sub/": None, "sub/x.txt": b"second"})
+        # Nothing is left that a run into the subdirectory could set back.
+        self.write("empty.vna", archive_bytes(b""))
+        self.assertSuccess(self.vna("-x", "empty.vna", "t/sub"))
+        self.assertEqual(snapshot(self.p("t")), {"sub/": None, "sub/x.txt": b"second"})
+
+    def test_an_archive_never_plants_a_journal_or_a_waiting_file(self):
+        names = ["~vna1-1.jnl", "~VNA1-1-0.TMP", "~vna1-1-0.tmp", "~vna2-0.a.tmp"]
+        self.write("a.vna", archive_bytes(b"".join(record(n, b"planted") for n in names) +
+                                          record("ok.txt", b"ok")))
+        self.assertFailure(self.vna("-x", "a.vna", "t"), "Some files could not be extracted.\n")
+        self.assertEqual(snapshot(self.p("t")), {"ok.txt": b"ok"})
 
     def test_unfinished_archives_are_removed_beside_the_archive_and_never_stored(self):
         header = b"##SC001\0\xff\xff\xff\xff"
