@@ -229,19 +229,18 @@ BOOL HeldDirectory::replaceFile(LPCSTR from, LPCSTR to) const {
   return TRUE;
 }
 
-BOOL HeldDirectory::flushWritten() const {
-  if (injectFault()) return FALSE;
-  if (!isHeld()) return failed(ERROR_INVALID_HANDLE);
-  // One syncfs costs about what the file system's next journal commit
-  // costs; an fsync per file costs that per file.
-  // A path-only descriptor is refused by syncfs; one opened for reading is not.
-  int fd = openat(descriptorOf(handle_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  posix::traceCall("syncfs", "");
+namespace {
+
+// Calls `flush` (syncfs or fsync) on a descriptor of the held directory
+// `dir` opened for reading: both refuse a path-only descriptor.
+BOOL flushThrough(int dir, int (*flush)(int), const char* call, const char* name) {
+  int fd = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  posix::traceCall(call, name);
   if (posix::skipFlush()) {
     if (fd >= 0) close(fd);
     return TRUE;
   }
-  if (fd < 0 || syncfs(fd) != 0) {
+  if (fd < 0 || flush(fd) != 0) {
     int error = errno;
     if (fd >= 0) close(fd);
     return failed(win32CodeForErrno(error));
@@ -250,22 +249,20 @@ BOOL HeldDirectory::flushWritten() const {
   return TRUE;
 }
 
+}  // namespace
+
+BOOL HeldDirectory::flushWritten() const {
+  if (injectFault()) return FALSE;
+  if (!isHeld()) return failed(ERROR_INVALID_HANDLE);
+  // One syncfs costs about what the file system's next journal commit
+  // costs; an fsync per file costs that per file.
+  return flushThrough(descriptorOf(handle_), syncfs, "syncfs", "");
+}
+
 BOOL HeldDirectory::flushNames() const {
   if (injectFault()) return FALSE;
   if (!isHeld()) return failed(ERROR_INVALID_HANDLE);
-  int fd = openat(descriptorOf(handle_), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  posix::traceCall("fsync", path_.c_str());
-  if (posix::skipFlush()) {
-    if (fd >= 0) close(fd);
-    return TRUE;
-  }
-  if (fd < 0 || fsync(fd) != 0) {
-    int error = errno;
-    if (fd >= 0) close(fd);
-    return failed(win32CodeForErrno(error));
-  }
-  close(fd);
-  return TRUE;
+  return flushThrough(descriptorOf(handle_), fsync, "fsync", path_.c_str());
 }
 
 BOOL queryOrigin(HANDLE file, FileOrigin* out) {
