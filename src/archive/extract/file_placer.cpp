@@ -62,17 +62,6 @@ std::string joined(const std::string& path, const std::string& name) {
   return path + (platform::kWindowsPaths ? "\\" : "/") + name;
 }
 
-// A regular file with one name, the user's own (and, for a journal, open
-// to nobody else): what this program makes, and what it will act on.
-bool ownedAlone(const FileHandle& file, bool privateMode) {
-  BY_HANDLE_FILE_INFORMATION info;
-  platform::FileOrigin origin;
-  return GetFileInformationByHandle(file.handle(), &info) && info.nNumberOfLinks == 1 &&
-         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
-         platform::queryOrigin(file.handle(), &origin) && origin.ownedByUser &&
-         (!privateMode || origin.privateMode);
-}
-
 enum class Start { Journal, Unstarted, Foreign };
 
 // What a journal file holds at its start.
@@ -207,8 +196,10 @@ void FilePlacer::sweep(std::size_t level) noexcept {
       if (!orphan) continue;
       const platform::HeldDirectory* directory = holdAt(path, name);
       FileHandle file;
+      FileStamp stamp;
+      bool alone = false;
       if (directory == nullptr || !file.openLeftover(*directory, name.c_str()) ||
-          !ownedAlone(file, false)) {
+          !stampOf(file, stamp, &alone) || !alone) {
         continue;
       }
       file.close();
@@ -224,10 +215,13 @@ void FilePlacer::settleJournal(const std::string& path, const std::string& name)
   if (directory == nullptr) return;
   auto dead = std::make_unique<DeadJournal>();
   // A live run holds its journal locked.
-  if (!dead->file.openLeftover(*directory, name.c_str()) || !ownedAlone(dead->file, true) ||
-      !dead->file.identity(dead->identity) || !journalStemOf(name, dead->stem)) {
+  FileStamp stamp;
+  bool alone = false;
+  if (!dead->file.openLeftover(*directory, name.c_str()) ||
+      !stampOf(dead->file, stamp, &alone, true) || !alone || !journalStemOf(name, dead->stem)) {
     return;
   }
+  dead->identity = stamp.identity;
   dead->path = path;
   dead->name = name;
   JournalReader reader;
@@ -270,8 +264,8 @@ FilePlacer::Settled FilePlacer::settle(const Replacement& record, bool verified,
     return Settled::LeftAlone;
   }
   FileStamp stamp;
-  if (!stampOf(waiting, stamp) || stamp != record.waitingStamp ||
-      !ownedAlone(waiting, false)) {
+  bool alone = false;
+  if (!stampOf(waiting, stamp, &alone) || stamp != record.waitingStamp || !alone) {
     return Settled::LeftAlone;
   }
   bool move = false;

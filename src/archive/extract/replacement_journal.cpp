@@ -77,12 +77,17 @@ class Fields {
 
 }  // namespace
 
-bool stampOf(const FileHandle& handle, FileStamp& out) {
+bool stampOf(const FileHandle& handle, FileStamp& out, bool* alone, bool privateMode) {
   BY_HANDLE_FILE_INFORMATION info;
   platform::FileOrigin origin;
   if (!handle.isOpen() || !GetFileInformationByHandle(handle.handle(), &info) ||
       !platform::queryOrigin(handle.handle(), &origin)) {
     return false;
+  }
+  if (alone != nullptr) {
+    *alone = info.nNumberOfLinks == 1 &&
+             (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+             origin.ownedByUser && (!privateMode || origin.privateMode);
   }
   out.identity = FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
   out.birth = origin.birth;
@@ -125,31 +130,60 @@ void JournalWriter::frame(uint8_t type, const std::string& payload) {
   writer_.write(ConstByteRange(begin, begin + bytes.size()));
 }
 
+namespace {
+
+// Whole records are read this much at a time: one read for hundreds.
+constexpr std::size_t kReadAhead = 65536;
+
+}  // namespace
+
 bool JournalReader::start(const FileHandle& file) {
   reader_.attach(file, 0);
-  uint8_t magic[sizeof kJournalMagic];
-  if (reader_.size() < sizeof magic) return false;
-  reader_.readExact(ByteRange{magic, magic + sizeof magic});
-  return std::memcmp(magic, kJournalMagic, sizeof magic) == 0;
+  buffer_.clear();
+  at_ = 0;
+  if (!fill(sizeof kJournalMagic) ||
+      std::memcmp(buffer_.data(), kJournalMagic, sizeof kJournalMagic) != 0) {
+    return false;
+  }
+  at_ = sizeof kJournalMagic;
+  return true;
+}
+
+bool JournalReader::fill(std::size_t bytes) {
+  if (buffer_.size() - at_ >= bytes) return true;
+  buffer_.erase(0, at_);
+  at_ = 0;
+  while (buffer_.size() < bytes && reader_.hasMore()) {
+    const std::size_t had = buffer_.size();
+    const std::size_t want = (bytes > kReadAhead ? bytes : kReadAhead) - had;
+    buffer_.resize(had + want);
+    ByteRange room{reinterpret_cast<uint8_t*>(&buffer_[had]),
+                   reinterpret_cast<uint8_t*>(&buffer_[had]) + want};
+    uint8_t* const begin = room.begin;
+    reader_.readSome(room);
+    buffer_.resize(had + static_cast<std::size_t>(room.begin - begin));
+    if (room.begin == begin) break;
+  }
+  return buffer_.size() >= bytes;
 }
 
 JournalReader::Next JournalReader::next(Replacement& out) {
-  uint8_t header[kHeader];
-  if (reader_.size() - reader_.position() < kHeader) return Next::End;
-  reader_.readExact(ByteRange{header, header + kHeader});
+  if (!fill(kHeader)) return Next::End;
+  const uint8_t* header = reinterpret_cast<const uint8_t*>(buffer_.data() + at_);
   const std::size_t length = header[4] | (static_cast<std::size_t>(header[5]) << 8);
-  if (reader_.size() - reader_.position() < length) return Next::End;
-  std::string body(length + 1, '\0');
-  body[0] = static_cast<char>(header[6]);
-  uint8_t* bytes = reinterpret_cast<uint8_t*>(&body[0]);
-  if (length > 0) reader_.readExact(ByteRange{bytes + 1, bytes + 1 + length});
+  if (!fill(kHeader + length)) return Next::End;
+  header = reinterpret_cast<const uint8_t*>(buffer_.data() + at_);
+  const uint8_t* body = header + 6;  // the type byte, then the payload
+  const uint8_t* end = header + kHeader + length;
   const uint32_t stored = header[0] | (static_cast<uint32_t>(header[1]) << 8) |
                           (static_cast<uint32_t>(header[2]) << 16) |
                           (static_cast<uint32_t>(header[3]) << 24);
-  if (checkOf(bytes, bytes + body.size()) != stored) return Next::End;
-  if (header[6] == kVerifiedRecord && length == 0) return Next::Verified;
-  if (header[6] != kReplacementRecord) return Next::End;
-  Fields fields(bytes + 1, bytes + body.size());
+  if (checkOf(body, end) != stored) return Next::End;
+  const uint8_t type = header[6];
+  at_ += kHeader + length;
+  if (type == kVerifiedRecord && length == 0) return Next::Verified;
+  if (type != kReplacementRecord) return Next::End;
+  Fields fields(body + 1, end);
   Replacement record;
   record.directory = fields.text();
   record.target = fields.text();

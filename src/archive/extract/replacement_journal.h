@@ -47,8 +47,11 @@ struct FileStamp {
 };
 
 // The stamp of the open file `handle` (any handle, also one without data
-// access); false when the OS cannot say.
-bool stampOf(const FileHandle& handle, FileStamp& out);
+// access); false when the OS cannot say. `alone`, when given, is set to
+// whether it is a regular file with one name, the user's own (and, with
+// `privateMode`, open to no other user): what this program makes.
+bool stampOf(const FileHandle& handle, FileStamp& out, bool* alone = nullptr,
+             bool privateMode = false);
 
 struct Replacement {
   std::string directory;
@@ -73,8 +76,8 @@ class JournalWriter {
   FileWriter writer_;
 };
 
-// Reads a journal file from its start, one record at a time, in bounded
-// memory.
+// Reads a journal file from its start, one record at a time, through a
+// buffer of bounded size.
 class JournalReader {
  public:
   // False when the file does not start with the magic: not a journal of
@@ -86,7 +89,13 @@ class JournalReader {
   Next next(Replacement& out);
 
  private:
+  // Makes at least `bytes` unread bytes stand in the buffer, if the file
+  // has them.
+  bool fill(std::size_t bytes);
+
   FileReader reader_;
+  std::string buffer_;
+  std::size_t at_ = 0;
 };
 
 }  // namespace vna

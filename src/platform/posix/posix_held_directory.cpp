@@ -283,7 +283,9 @@ BOOL queryOrigin(HANDLE file, FileOrigin* out) {
     out->birth = static_cast<uint64_t>(st.stx_btime.tv_sec) * 10000000u +
                  static_cast<uint64_t>(st.stx_btime.tv_nsec) / 100u + 1u;
   }
-  out->ownedByUser = st.stx_uid == geteuid();
+  // The process never changes its effective user.
+  static const uid_t user = geteuid();
+  out->ownedByUser = st.stx_uid == user;
   out->privateMode = (st.stx_mode & 07777) == 0600;
   return TRUE;
 }
