@@ -92,6 +92,18 @@ TEST(Settlement, ActsOnlyOnWhatTheDeadRunProvablyMade) {
     more.insert(x.begin(), x.end());
     return more;
   };
+  // A verified record whose waiting file is not the one `change` makes
+  // the record name.
+  auto leftAlone = [&](void (*change)(Replacement&)) {
+    return [&with, change](const test::Sandbox& box, DeadRun& run) {
+      test::writeFile(box.path("t\\a.txt"), "old");
+      Replacement r = run.wait("a.txt", "0", "new");
+      change(r);
+      run.add(r);
+      run.verify();
+      return with({{"a.txt", "old"}, {"~vna90-7-0.tmp", "new"}});
+    };
+  };
   const Case cases[] = {
       {"verified: the move is completed",
        [&](const test::Sandbox& box, DeadRun& run) {
@@ -123,23 +135,9 @@ TEST(Settlement, ActsOnlyOnWhatTheDeadRunProvablyMade) {
          return with({{"a.txt", "newer"}});
        }},
       {"the file at the waiting name is another: left alone",
-       [&](const test::Sandbox& box, DeadRun& run) {
-         test::writeFile(box.path("t\\a.txt"), "old");
-         Replacement r = run.wait("a.txt", "0", "new");
-         r.waitingStamp.identity.indexLow ^= 1;
-         run.add(r);
-         run.verify();
-         return with({{"a.txt", "old"}, {"~vna90-7-0.tmp", "new"}});
-       }},
+       leftAlone([](Replacement& r) { r.waitingStamp.identity.indexLow ^= 1; })},
       {"the file index given again to a new file: left alone",
-       [&](const test::Sandbox& box, DeadRun& run) {
-         test::writeFile(box.path("t\\a.txt"), "old");
-         Replacement r = run.wait("a.txt", "0", "new");
-         r.waitingStamp.birth += 1;
-         run.add(r);
-         run.verify();
-         return with({{"a.txt", "old"}, {"~vna90-7-0.tmp", "new"}});
-       }},
+       leftAlone([](Replacement& r) { r.waitingStamp.birth += 1; })},
       {"a waiting file of another run: left alone",
        [&](const test::Sandbox& box, DeadRun& run) {
          test::writeFile(box.path("t\\a.txt"), "old");
