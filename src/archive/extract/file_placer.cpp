@@ -186,6 +186,9 @@ void FilePlacer::sweep(std::size_t level) noexcept {
     for (const std::string& name : waiting) {
       std::string stem;
       waitingStemOf(name, stem);
+      // A dead run that had this run's process id and number: its files
+      // cannot be told from this run's by name, and stay.
+      if (stem == stem_) continue;
       const std::string where = joined(path, name);
       bool orphan = false;
       for (const auto& dead : dead_) {
