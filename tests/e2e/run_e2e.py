@@ -758,6 +758,36 @@ class ExtractionSafety(Base):
         before["t/a.txt"] = b"new a"
         self.assertEqual(after, before, "only the archive and t/a.txt changed")
 
+    def test_names_of_the_runs_own_process_id_already_taken(self):
+        # An earlier process with the same id left 1500 names of each kind
+        # the run would take first: planted by the run's own process just
+        # before it starts the program, under the id the program gets.
+        if RUNNER == "wine":
+            self.skipTest("POSIX process ids")
+        self.write("src/a.txt", b"new a")
+        self.write("t/a.txt", b"old a")
+        self.write("a.vna", b"an earlier archive")
+
+        def planting(names):
+            def plant():
+                for n in range(1500):
+                    for name in names:
+                        with open(self.p(name % (os.getpid(), n)), "wb") as fh:
+                            fh.write(b"someone's")
+            return plant
+
+        for args, names in ((("-a", "src", "a.vna"), ["~vna%d-%d.a.tmp"]),
+                            (("-x", "a.vna", "t"), ["t/~vna%d-%d.jnl", "t/~vna%d-%d-0.tmp"])):
+            with open(self.p("out.txt"), "wb") as out:
+                code = subprocess.call([PROGRAM] + list(args), cwd=self.dir, stdout=out,
+                                       stderr=subprocess.STDOUT, preexec_fn=planting(names))
+            self.assertEqual((code, open(self.p("out.txt"), "rb").read()), (0, b""), args)
+        after = snapshot(self.dir)
+        planted = [name for name in after if "~vna" in name]
+        self.assertEqual(len(planted), 4500)
+        self.assertEqual({after[name] for name in planted}, {b"someone's"})
+        self.assertEqual(after["t/a.txt"], b"new a")
+
     def test_root_as_target_and_current_directory(self):
         if RUNNER == "wine":
             self.skipTest("a POSIX root")
