@@ -1,7 +1,7 @@
 // Threads, a lock and a condition, for the archive stream's helpers: the
-// seam's own small types, so that no OS name reaches the layers above. On
-// Windows they are kernel32's threads, critical sections and condition
-// variables; on POSIX the seam offers those over pthreads.
+// seam's own small types, so that no OS name reaches the layers above. Each
+// system implements them directly: kernel32's threads, critical sections
+// and condition variables on Windows, pthreads on POSIX.
 #pragma once
 
 #include <memory>
@@ -58,7 +58,7 @@ class Condition {
 
 class Thread {
  public:
-  Thread() = default;
+  Thread();
   // Joins a thread still running.
   ~Thread();
   Thread(const Thread&) = delete;
@@ -68,10 +68,11 @@ class Thread {
   bool start(void (*run)(void* parameter), void* parameter);
   // Waits for the thread's end; does nothing when none runs.
   void join();
-  bool running() const { return handle_ != nullptr; }
+  bool running() const { return state_ != nullptr; }
 
  private:
-  void* handle_ = nullptr;
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace vna::platform

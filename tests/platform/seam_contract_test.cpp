@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/held_directory.h"
+#include "platform/threads.h"
 #include "platform_api.h"
 #include "sandbox.h"
 
@@ -303,12 +304,12 @@ TEST(HeldDirectoryContract, CreateNewRefusesWhateverStandsAtTheName) {
   EXPECT_EQ(readFile(box.path("new.txt")), "new");
 }
 
-// Threads hand a token round in turn through one critical section and one
-// condition variable: a lost wake-up hangs, a lock that does not exclude
-// loses counts, a join that returns early reads a count not yet final.
+// Threads hand a token round in turn through one lock and one condition: a
+// lost wake-up hangs, a lock that does not exclude loses counts, a join that
+// returns early reads a count not yet final.
 struct TokenRing {
-  CRITICAL_SECTION lock;
-  CONDITION_VARIABLE turn;
+  platform::Lock lock;
+  platform::Condition turn;
   unsigned threads = 0;
   unsigned next = 0;
   unsigned rounds = 0;
@@ -321,20 +322,18 @@ struct RingMember {
   unsigned index;
 };
 
-DWORD WINAPI passToken(LPVOID parameter) {
+void passToken(void* parameter) {
   RingMember* member = static_cast<RingMember*>(parameter);
   TokenRing& ring = *member->ring;
   SetLastError(1000 + member->index);
   for (unsigned round = 0; round < ring.rounds; ++round) {
-    EnterCriticalSection(&ring.lock);
-    while (ring.next != member->index) SleepConditionVariableCS(&ring.turn, &ring.lock, INFINITE);
+    platform::Locked held(ring.lock);
+    while (ring.next != member->index) ring.turn.wait(ring.lock);
     ++ring.passes;
     ring.next = (ring.next + 1) % ring.threads;
-    WakeAllConditionVariable(&ring.turn);
-    LeaveCriticalSection(&ring.lock);
+    ring.turn.wakeAll();
   }
   ring.lastErrorSeen[member->index] = GetLastError();
-  return 0;
 }
 
 // A held directory is the road to what is in it. Windows refuses to rename
@@ -506,34 +505,22 @@ TEST(SeamContract, ThreadsTakeTurnsUnderOneLockAndAreJoined) {
   TokenRing ring;
   ring.threads = 4;
   ring.rounds = 2000;
-  InitializeCriticalSection(&ring.lock);
-  InitializeConditionVariable(&ring.turn);
   RingMember members[4];
-  HANDLE threads[4];
+  platform::Thread threads[4];
   SetLastError(7);
   for (unsigned i = 0; i < 4; ++i) {
     members[i] = RingMember{&ring, i};
-    threads[i] = CreateThread(nullptr, 0, passToken, &members[i], 0, nullptr);
-    ASSERT_NE(threads[i], nullptr);
+    ASSERT_TRUE(threads[i].start(passToken, &members[i]));
   }
-  for (HANDLE thread : threads) {
-    EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-    EXPECT_TRUE(CloseHandle(thread));
+  for (platform::Thread& thread : threads) {
+    thread.join();
+    EXPECT_FALSE(thread.running());
   }
   EXPECT_EQ(ring.passes, 4u * 2000u);
   for (unsigned i = 0; i < 4; ++i) {
     EXPECT_EQ(ring.lastErrorSeen[i], 1000 + i) << "the last error is each thread's own";
   }
   EXPECT_EQ(GetLastError(), 7u);
-  DeleteCriticalSection(&ring.lock);
-}
-
-TEST(SeamContract, TheProcessMayRunOnAtLeastOneProcessorItsSystemHas) {
-  DWORD_PTR process = 0;
-  DWORD_PTR system = 0;
-  ASSERT_TRUE(GetProcessAffinityMask(GetCurrentProcess(), &process, &system));
-  EXPECT_NE(process, 0u);
-  EXPECT_EQ(process & ~system, 0u);
 }
 
 }  // namespace

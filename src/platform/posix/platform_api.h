@@ -19,12 +19,9 @@
 // name through the directory capability ("platform/held_directory.h"),
 // which this seam implements over directory descriptors.
 //
-// Threads and their synchronisation are the Win32 ones too (CreateThread,
-// WaitForSingleObject, critical sections, condition variables, the process's
-// affinity mask), over pthreads; they are never failed by fault injection.
+// Threads are not here: "platform/threads.h" is implemented directly over
+// pthreads.
 #pragma once
-
-#include <pthread.h>
 
 #include <climits>
 #include <cstdint>
@@ -271,34 +268,7 @@ BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart);
 
-// Threads. A thread's HANDLE is waited for once with WaitForSingleObject
-// (INFINITE only) and then closed; closing one never waited for detaches it.
-typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID parameter);
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, size_t stackSize,
-                    LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, LPDWORD id);
-DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
-HANDLE GetCurrentProcess();
 DWORD GetCurrentProcessId();
-BOOL GetProcessAffinityMask(HANDLE process, PDWORD_PTR processMask, PDWORD_PTR systemMask);
-
-struct CRITICAL_SECTION {
-  pthread_mutex_t mutex;
-};
-typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
-struct CONDITION_VARIABLE {
-  pthread_cond_t condition;
-};
-typedef CONDITION_VARIABLE* PCONDITION_VARIABLE;
-void InitializeCriticalSection(LPCRITICAL_SECTION section);
-void DeleteCriticalSection(LPCRITICAL_SECTION section);
-void EnterCriticalSection(LPCRITICAL_SECTION section);
-void LeaveCriticalSection(LPCRITICAL_SECTION section);
-void InitializeConditionVariable(PCONDITION_VARIABLE condition);
-// INFINITE only.
-BOOL SleepConditionVariableCS(PCONDITION_VARIABLE condition, LPCRITICAL_SECTION section,
-                              DWORD milliseconds);
-void WakeConditionVariable(PCONDITION_VARIABLE condition);
-void WakeAllConditionVariable(PCONDITION_VARIABLE condition);
 
 DWORD GetTimeZoneInformation(LPTIME_ZONE_INFORMATION info);
 BOOL GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,

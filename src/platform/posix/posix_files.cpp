@@ -307,8 +307,9 @@ BOOL LockFileEx(HANDLE handle, DWORD flags, DWORD, DWORD, DWORD, LPOVERLAPPED) {
                                                            : vna::platform::win32CodeForErrno(errno));
 }
 
+DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+
 BOOL CloseHandle(HANDLE handle) {
-  if (vna::platform::posix::closeThreadHandle(handle)) return TRUE;
   FileObject* file = fileObject(handle);
   if (file == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);

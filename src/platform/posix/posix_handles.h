@@ -2,7 +2,6 @@
 #pragma once
 
 #include <dirent.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -10,7 +9,7 @@
 
 namespace vna::platform::posix {
 
-enum class HandleKind { File, Find, Thread, Process };
+enum class HandleKind { File, Find };
 
 struct HandleObject {
   explicit HandleObject(HandleKind k) : kind(k) {}
@@ -47,14 +46,6 @@ struct FindObject : HandleObject {
   int heldFd = -1;
   std::string heldName;
   struct stat heldInfo;
-};
-
-// A thread started by CreateThread; `joined` once WaitForSingleObject has
-// seen it end.
-struct ThreadObject : HandleObject {
-  ThreadObject() : HandleObject(HandleKind::Thread) {}
-  pthread_t thread;
-  bool joined = false;
 };
 
 }  // namespace vna::platform::posix

@@ -76,10 +76,6 @@ BOOL removeDirectoryAt(int dir, const char* name, const std::string& native);
 // Only names matching `pattern` are listed.
 HANDLE startListing(int fd, HANDLE owner, LPWIN32_FIND_DATAW data, const char* pattern);
 
-// Closes `handle` when it is a thread's (posix_threads.cpp); false for any
-// other handle.
-bool closeThreadHandle(HANDLE handle);
-
 // 100-nanosecond intervals since 1601, as FILETIME counts them.
 FILETIME fileTimeFrom(long long seconds, long nanoseconds);
 

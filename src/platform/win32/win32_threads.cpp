@@ -1,3 +1,4 @@
+// The seam's threads, lock and condition over kernel32.
 #include "platform/threads.h"
 
 #include "platform_api.h"
@@ -27,7 +28,7 @@ struct Condition::State {
 };
 
 Condition::Condition() : state_(new State) { InitializeConditionVariable(&state_->variable); }
-// Neither kernel32 nor the POSIX seam has a call that deletes one.
+// kernel32 has no call that deletes one.
 Condition::~Condition() = default;
 void Condition::wait(Lock& lock) {
   SleepConditionVariableCS(&state_->variable, &lock.state_->section, INFINITE);
@@ -51,20 +52,29 @@ DWORD WINAPI runThread(LPVOID parameter) {
 
 }  // namespace
 
+struct Thread::State {
+  HANDLE handle;
+};
+
+Thread::Thread() = default;
 Thread::~Thread() { join(); }
 
 bool Thread::start(void (*run)(void*), void* parameter) {
   Start* start = new Start{run, parameter};
-  handle_ = CreateThread(nullptr, 0, runThread, start, 0, nullptr);
-  if (handle_ == nullptr) delete start;
-  return handle_ != nullptr;
+  HANDLE handle = CreateThread(nullptr, 0, runThread, start, 0, nullptr);
+  if (handle == nullptr) {
+    delete start;
+    return false;
+  }
+  state_.reset(new State{handle});
+  return true;
 }
 
 void Thread::join() {
-  if (handle_ == nullptr) return;
-  WaitForSingleObject(handle_, INFINITE);
-  CloseHandle(handle_);
-  handle_ = nullptr;
+  if (!state_) return;
+  WaitForSingleObject(state_->handle, INFINITE);
+  CloseHandle(state_->handle);
+  state_.reset();
 }
 
 }  // namespace vna::platform
