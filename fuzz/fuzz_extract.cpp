@@ -9,7 +9,7 @@
 #include <string>
 
 #include "archive/extract/extract_archive.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "sandbox.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "archive/names/entry_names.h"
-#include "archive/extract/target_paths.h"
+#include "archive/extract/target_directory.h"
 #include "fs/file_path.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

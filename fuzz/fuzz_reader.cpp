@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "archive/stream/compressed_reader.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "sandbox.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "text/timestamp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "platform_api.h"
 
 namespace vna {

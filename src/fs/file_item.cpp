@@ -5,7 +5,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 
 namespace vna {
 

@@ -1,7 +1,7 @@
 #include "fs/fs_ops.h"
 
 #include "fs/error_tables.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "fs/file_item.h"
 #include "platform_api.h"
 

@@ -1,6 +1,6 @@
 #include "text/grammar_parser.h"
 
-#include "fs/errors.h"
+#include "base/errors.h"
 
 namespace vna {
 

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 
 namespace vna {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 
 namespace vna {
 

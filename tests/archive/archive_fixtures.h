@@ -5,8 +5,8 @@
 #include <string>
 
 #include "archive/stream/compressed_writer.h"
-#include "fs/errors.h"
-#include "fs/file_streams.h"
+#include "base/errors.h"
+#include "fs/file_handle.h"
 #include "new_file.h"
 #include "sandbox.h"
 

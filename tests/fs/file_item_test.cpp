@@ -3,7 +3,7 @@
 #include <set>
 #include <string>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "fs/file_item.h"
 #include "sandbox.h"
 

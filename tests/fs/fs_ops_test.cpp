@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fs/error_tables.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "platform_api.h"
 #include "fs/fs_ops.h"
 #include "sandbox.h"

@@ -4,8 +4,8 @@
 #include <typeinfo>
 
 #include "archive/stream/compressed_reader.h"
-#include "fs/demangle.h"
-#include "fs/errors.h"
+#include "base/demangle.h"
+#include "base/errors.h"
 
 namespace vna::test {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "fs/errors.h"
-#include "fs/file_streams.h"
+#include "base/errors.h"
+#include "fs/file_handle.h"
 #include "platform/held_directory.h"
 #include "sandbox.h"
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "text/grammar_parser.h"
 
 namespace vna {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "text/output_range.h"
 
 namespace vna {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "text/stringy.h"
 
 namespace vna {

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "text/timestamp.h"
 
 namespace vna {

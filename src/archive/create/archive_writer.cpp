@@ -4,7 +4,8 @@
 
 #include "archive/format/entry_record.h"
 #include "archive/format/format.h"
-#include "fs/errors.h"
+#include "fs/file_reader.h"
+#include "base/errors.h"
 #include "text/calendar.h"
 #include "text/timestamp.h"
 

@@ -6,7 +6,7 @@
 
 #include "archive/stream/compressed_writer.h"
 #include "fs/file_path.h"
-#include "fs/file_streams.h"
+#include "fs/file_handle.h"
 
 namespace vna {
 

@@ -7,9 +7,11 @@
 #include "archive/format/format.h"
 #include "archive/names/entry_names.h"
 #include "fs/error_tables.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "fs/file_item.h"
-#include "fs/file_streams.h"
+#include "fs/file_handle.h"
+#include "fs/file_reader.h"
+#include "fs/temporary_names.h"
 #include "fs/fs_ops.h"
 #include "platform_api.h"
 

@@ -7,7 +7,7 @@
 
 #include "archive/create/archive_writer.h"
 #include "fs/file_path.h"
-#include "fs/file_streams.h"
+#include "fs/file_handle.h"
 #include "platform/held_directory.h"
 
 namespace vna {

@@ -9,10 +9,10 @@
 #include "archive/format/entry_record.h"
 #include "archive/format/format.h"
 #include "archive/extract/file_placer.h"
-#include "archive/extract/target_paths.h"
-#include "fs/errors.h"
+#include "archive/extract/target_directory.h"
+#include "base/errors.h"
 #include "fs/file_item.h"
-#include "fs/file_streams.h"
+#include "fs/file_handle.h"
 #include "fs/fs_ops.h"
 #include "text/timestamp.h"
 

@@ -2,10 +2,11 @@
 
 #include <cstring>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "fs/error_tables.h"
 #include "fs/file_item.h"
 #include "fs/fs_ops.h"
+#include "fs/temporary_names.h"
 
 namespace vna {
 

@@ -37,9 +37,9 @@
 
 #include "archive/extract/fingerprint_set.h"
 #include "archive/extract/replacement_journal.h"
-#include "archive/extract/target_paths.h"
+#include "archive/extract/target_directory.h"
 #include "archive/stream/compressed_reader.h"
-#include "fs/file_streams.h"
+#include "fs/file_handle.h"
 
 namespace vna {
 

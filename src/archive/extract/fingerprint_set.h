@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "fs/file_streams.h"
+#include "fs/file_handle.h"
 
 namespace vna {
 

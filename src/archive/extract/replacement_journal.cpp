@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "archive/checks/stream_crc.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "platform/held_directory.h"
 
 namespace vna {

@@ -25,7 +25,9 @@
 #include <cstdint>
 #include <string>
 
-#include "fs/file_streams.h"
+#include "fs/file_handle.h"
+#include "fs/file_reader.h"
+#include "fs/file_writer.h"
 
 namespace vna {
 

@@ -12,8 +12,8 @@
 #include <cstdint>
 
 #include "archive/format/format.h"
-#include "fs/byte_range.h"
-#include "fs/errors.h"
+#include "base/byte_range.h"
+#include "base/errors.h"
 
 namespace vna::record {
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 
 namespace vna::format {
 

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "fs/byte_range.h"
+#include "base/byte_range.h"
 
 namespace vna {
 

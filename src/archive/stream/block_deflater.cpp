@@ -4,7 +4,7 @@
 
 #include "archive/format/format.h"
 #include "archive/stream/gain_probe.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 
 namespace vna {
 

@@ -18,7 +18,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "fs/byte_range.h"
+#include "base/byte_range.h"
 #include "platform/threads.h"
 
 namespace vna {

@@ -5,7 +5,7 @@
 
 #include "archive/format/format.h"
 #include "archive/stream/zlib_body.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 
 namespace vna {
 

@@ -10,9 +10,9 @@
 #include "archive/checks/stream_crc.h"
 #include "archive/inflate/inflater.h"
 #include "archive/stream/read_ahead.h"
-#include "archive/stream/record_body.h"
-#include "fs/byte_range.h"
-#include "fs/file_streams.h"
+#include "archive/stream/body_decoder.h"
+#include "base/byte_range.h"
+#include "fs/file_handle.h"
 
 namespace vna {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "archive/checks/adler32.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 
 namespace vna {
 

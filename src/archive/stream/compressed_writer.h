@@ -11,8 +11,9 @@
 #include "archive/stream/block_deflater.h"
 #include "archive/format/format.h"
 #include "archive/checks/stream_crc.h"
-#include "fs/byte_range.h"
-#include "fs/file_streams.h"
+#include "base/byte_range.h"
+#include "fs/file_handle.h"
+#include "fs/file_writer.h"
 
 namespace vna {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "archive/stream/record_body.h"
+#include "archive/stream/body_decoder.h"
 #include "platform/threads.h"
 
 namespace vna {

@@ -1,8 +1,8 @@
 #include "archive/stream/zlib_body.h"
 
 #include "archive/format/format.h"
-#include "archive/stream/zlib_stream.h"
-#include "fs/errors.h"
+#include "archive/inflate/zlib_stream_inflater.h"
+#include "base/errors.h"
 
 namespace vna {
 

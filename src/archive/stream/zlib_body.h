@@ -10,8 +10,9 @@
 #include <memory>
 
 #include "archive/inflate/inflater.h"
-#include "archive/stream/record_body.h"
-#include "fs/file_streams.h"
+#include "archive/stream/body_decoder.h"
+#include "fs/file_handle.h"
+#include "fs/file_reader.h"
 
 namespace vna {
 

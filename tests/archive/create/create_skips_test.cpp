@@ -9,7 +9,7 @@
 #include "archive/create/create_archive.h"
 #include "archive/extract/extract_archive.h"
 #include "../archive_fixtures.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "platform_api.h"
 
 namespace vna {

@@ -10,7 +10,7 @@
 #include "archive/stream/compressed_reader.h"
 #include "archive/extract/extract_archive.h"
 #include "../archive_fixtures.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "platform_api.h"
 
 namespace vna {

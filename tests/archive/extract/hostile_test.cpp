@@ -10,7 +10,7 @@
 #include "archive/create/create_archive.h"
 #include "archive/extract/extract_archive.h"
 #include "../archive_fixtures.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 
 namespace vna {
 namespace {

@@ -11,7 +11,7 @@
 #include "archive/checks/crc_folding.h"
 #include "archive/checks/stream_crc.h"
 #include "../archive_fixtures.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 
 namespace vna {
 namespace {

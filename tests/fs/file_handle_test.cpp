@@ -2,8 +2,10 @@
 
 #include <vector>
 
-#include "fs/errors.h"
-#include "fs/file_streams.h"
+#include "base/errors.h"
+#include "fs/file_handle.h"
+#include "fs/file_reader.h"
+#include "fs/file_writer.h"
 #include "new_file.h"
 #include "sandbox.h"
 

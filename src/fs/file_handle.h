@@ -1,19 +1,23 @@
-// The only road to file contents: handles and positional readers and
-// writers. Every OS failure becomes an error class through the
-// per-operation tables. Readers and writers refer to handles their callers
-// own and keep alive.
+// Open files: handles, the only road to file contents, and what the OS
+// says about a file by its handle or by its name in a held directory. Every
+// OS failure becomes an error class through the per-operation tables.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "fs/byte_range.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "fs/file_path.h"
 #include "platform/held_directory.h"
 #include "platform_api.h"
 
 namespace vna {
+
+// Positions are passed to the OS as signed 32-bit distances: no read or
+// write can start at this position or beyond (FileSeekError). This is the
+// 2 GiB limit on every file archived and on the archive itself, on every
+// target, as the 32-bit Windows program has always had it.
+constexpr uint32_t kFirstUnreachablePosition = 0x80000000u;
 
 // The identity of an open file: same volume and same index means same file,
 // whatever path spelled it.
@@ -37,10 +41,10 @@ class FileHandle {
 
   // Call once on a fresh object. Failure: the open table.
   void open(const FilePath& path);
-  // Opens `name` in `directory` for reading. `asItself`: a link there opens
-  // as the link (isLink tells); otherwise a link is followed. Only a
-  // regular file opens. Returns the Win32 code of a failure, 0 on success;
-  // never throws.
+  // Opens `name` in `directory` for reading: a regular file, following a
+  // link to one; with `asItself`, a link there opens as the link itself
+  // (isLink tells) and no data is reached through it. Returns the Win32
+  // code of a failure, 0 on success; never throws.
   DWORD openIn(const platform::HeldDirectory& directory, const char* name, bool asItself);
   // Opens `name` in `directory` as a file that a dead run left: a regular
   // file, not a link, that no other open holds locked, and that the name
@@ -65,6 +69,9 @@ class FileHandle {
   // once, with ERROR_LOCK_VIOLATION, when another open of the file holds
   // it; false on any other failure too. Never throws.
   bool tryLock();
+  // Sets the position of the next read or write; FileSeekError at
+  // kFirstUnreachablePosition or beyond.
+  void seek(uint32_t position) const;
   // Low 32 bits of the size.
   uint32_t size() const;
   // The whole 64-bit size.
@@ -111,25 +118,6 @@ class WritableFileHandle : public FileHandle {
                                 const char* extension);
 };
 
-// The names of a run's temporary files: ~vna<process id>-<n><extension>,
-// with `next` counted up.
-std::string temporaryName(unsigned& next, const char* extension);
-// Calls `create(name)` with each name `nameOf(next)` gives, `next` counted
-// up, until one makes a new file; returns that name. Others' files may hold
-// any number of the names: the search gives up (FileIOError) only after
-// 2^20 of them.
-template <class NameOf, class Create>
-std::string firstFreeName(unsigned& next, NameOf nameOf, Create create) {
-  for (unsigned attempt = 0; attempt < (1u << 20); ++attempt) {
-    std::string name = nameOf(next++);
-    if (create(name.c_str())) return name;
-  }
-  throw FileIOError(0);
-}
-// Whether `name` has that form for some process id (digits) and n (digits);
-// "~vna<id>-", the part that tells which run made it, goes to `run`.
-bool isTemporaryName(const char* name, const char* extension, std::string& run);
-
 // Raises, without changing anything, the create table's error for what a
 // new file could not replace at `name` in `directory`: a directory, a
 // read-only file, or a file the OS will not let this process write.
@@ -150,55 +138,5 @@ bool queryDirectoryIdentity(const platform::HeldDirectory& directory, FileIdenti
 // The held directory as the OS resolves it, in the form
 // `FileHandle::finalPath` gives; empty when it cannot say.
 std::string finalDirectoryPath(const platform::HeldDirectory& directory);
-
-// Positions are passed to the OS as signed 32-bit distances: no read or
-// write can start at this position or beyond (FileSeekError). This is the
-// 2 GiB limit on every file archived and on the archive itself, on every
-// target, as the 32-bit Windows program has always had it.
-constexpr uint32_t kFirstUnreachablePosition = 0x80000000u;
-
-class FileReader {
- public:
-  // Size is taken now and never refreshed.
-  void attach(const FileHandle& handle, uint32_t position);
-  void attach(const FileHandle& handle, uint32_t position, uint32_t knownSize) {
-    handle_ = &handle;
-    size_ = knownSize;
-    position_ = position;
-  }
-  bool hasMore() const { return position_ < size_; }
-  bool atEnd() const { return position_ >= size_; }
-  // Short reads, even empty ones, are not errors.
-  void readSome(ByteRange& range);
-  // EndOfFileError when fewer bytes arrive than the range holds.
-  void readExact(ByteRange range);
-  uint32_t position() const { return position_; }
-  uint32_t size() const { return size_; }
-
- private:
-  uint32_t readAt(ByteRange range);
-
-  const FileHandle* handle_ = nullptr;
-  uint32_t position_ = 0;
-  uint32_t size_ = 0;
-};
-
-class FileWriter : public ByteSink {
- public:
-  FileWriter() = default;
-  FileWriter(WritableFileHandle& handle, uint32_t position) : handle_(&handle), position_(position) {}
-  void attach(WritableFileHandle& handle, uint32_t position) {
-    handle_ = &handle;
-    position_ = position;
-  }
-  void setPosition(uint32_t position) { position_ = position; }
-  uint32_t position() const { return position_; }
-  // A write the OS reports as shorter than asked raises DiskFullError.
-  void write(ConstByteRange range) override;
-
- private:
-  WritableFileHandle* handle_ = nullptr;
-  uint32_t position_ = 0;
-};
 
 }  // namespace vna

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "fs/errors.h"
+#include "base/errors.h"
 
 namespace vna {
 namespace {

@@ -1,4 +1,4 @@
-#include "fs/errors.h"
+#include "base/errors.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -6,8 +6,7 @@
 #include <string>
 #include <typeinfo>
 
-#include "fs/demangle.h"
-#include "platform_api.h"
+#include "base/demangle.h"
 
 namespace vna {
 
@@ -21,7 +20,6 @@ char* copyText(const char* text) {
 }
 }  // namespace
 
-bool FileIOError::isSharingViolation() const { return code_ == ERROR_SHARING_VIOLATION; }
 
 ExceptionPL::ExceptionPL(const char* text) : text_(copyText(text)) {}
 ExceptionPL::ExceptionPL(const ExceptionPL& other) : text_(copyText(other.text_)) {}

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <exception>
 
-#include "fs/file_streams.h"
+#include "fs/file_handle.h"
+#include "fs/file_reader.h"
 
 namespace vna {
 

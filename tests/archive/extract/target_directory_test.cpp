@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "archive/extract/target_paths.h"
+#include "archive/extract/target_directory.h"
 #include "sandbox.h"
 
 namespace vna {

@@ -1,28 +1,23 @@
-#include "fs/file_streams.h"
+#include "fs/file_handle.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "fs/error_tables.h"
-#include "fs/errors.h"
+#include "base/errors.h"
 #include "fs/fs_ops.h"
+#include "fs/temporary_names.h"
 
 namespace vna {
 
-namespace {
-
-
-// Positions are applied before every call as a signed 32-bit distance, so
-// offsets of 2^31 and beyond are refused here.
-void seekTo(HANDLE handle, uint32_t offset) {
-  if (SetFilePointer(handle, static_cast<LONG>(offset), nullptr, FILE_BEGIN) ==
+void FileHandle::seek(uint32_t position) const {
+  // Passed as a signed 32-bit distance: 2^31 and beyond are refused here.
+  if (SetFilePointer(handle_, static_cast<LONG>(position), nullptr, FILE_BEGIN) ==
       INVALID_SET_FILE_POINTER) {
     throw FileSeekError();
   }
 }
-
-}  // namespace
 
 FileHandle::~FileHandle() {
   try {
@@ -160,38 +155,13 @@ bool madeNew(HANDLE handle) {
   return false;
 }
 
-// The length of the run of digits at `text`.
-std::size_t digitsAt(const char* text) {
-  std::size_t n = 0;
-  while (text[n] >= '0' && text[n] <= '9') ++n;
-  return n;
-}
-
 }  // namespace
-
-std::string temporaryName(unsigned& next, const char* extension) {
-  char name[48];
-  std::snprintf(name, sizeof name, "~vna%lu-%u%s",
-                static_cast<unsigned long>(GetCurrentProcessId()), next++, extension);
-  return name;
-}
 
 bool FileHandle::openToAsk(const platform::HeldDirectory& directory, const char* name) {
   close();
   handle_ = directory.createFile(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
                                  FILE_FLAG_OPEN_REPARSE_POINT);
   return handle_ != INVALID_HANDLE_VALUE;
-}
-
-bool isTemporaryName(const char* name, const char* extension, std::string& run) {
-  if (std::strncmp(name, "~vna", 4) != 0) return false;
-  std::size_t id = digitsAt(name + 4);
-  if (id == 0 || name[4 + id] != '-') return false;
-  const char* counter = name + 5 + id;
-  std::size_t n = digitsAt(counter);
-  if (n == 0 || std::strcmp(counter + n, extension) != 0) return false;
-  run.assign(name, 5 + id);
-  return true;
 }
 
 bool WritableFileHandle::createNew(const platform::HeldDirectory& directory, const char* name) {
@@ -290,41 +260,6 @@ bool queryFileIdentity(const platform::HeldDirectory& directory, const char* nam
 
 bool queryDirectoryIdentity(const platform::HeldDirectory& directory, FileIdentity& out) {
   return identityOfHandle(directory.handle(), true, out);
-}
-
-void FileReader::attach(const FileHandle& handle, uint32_t position) {
-  handle_ = &handle;
-  size_ = handle.size();
-  position_ = position;
-}
-
-uint32_t FileReader::readAt(ByteRange range) {
-  seekTo(handle_->handle(), position_);
-  DWORD read = 0;
-  if (!ReadFile(handle_->handle(), range.begin, static_cast<DWORD>(range.length()), &read,
-                nullptr)) {
-    mapReadError(GetLastError());
-  }
-  position_ += read;
-  return read;
-}
-
-void FileReader::readSome(ByteRange& range) { range.begin += readAt(range); }
-
-void FileReader::readExact(ByteRange range) {
-  if (readAt(range) != range.length()) throw EndOfFileError();
-}
-
-void FileWriter::write(ConstByteRange range) {
-  seekTo(handle_->handle(), position_);
-  DWORD written = 0;
-  DWORD length = static_cast<DWORD>(range.length());
-  if (!WriteFile(handle_->handle(), range.begin, length, &written, nullptr)) {
-    mapWriteError(GetLastError());
-  }
-  // The OS taking fewer bytes than asked means they are not on disk.
-  if (written != length) throw DiskFullError();
-  position_ += length;
 }
 
 }  // namespace vna

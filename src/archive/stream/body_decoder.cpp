@@ -1,6 +1,6 @@
-#include "archive/stream/record_body.h"
+#include "archive/stream/body_decoder.h"
 
-#include "fs/errors.h"
+#include "base/errors.h"
 
 namespace vna {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fs/file_path.h"
-#include "fs/file_streams.h"
+#include "fs/file_handle.h"
 
 namespace vna {
 

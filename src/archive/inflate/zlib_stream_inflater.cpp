@@ -1,4 +1,4 @@
-#include "archive/stream/zlib_stream.h"
+#include "archive/inflate/zlib_stream_inflater.h"
 
 #include "archive/checks/adler32.h"
 #include "archive/format/format.h"

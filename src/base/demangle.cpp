@@ -1,4 +1,4 @@
-#include "fs/demangle.h"
+#include "base/demangle.h"
 
 #include <cxxabi.h>
 

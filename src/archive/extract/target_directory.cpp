@@ -1,4 +1,4 @@
-#include "archive/extract/target_paths.h"
+#include "archive/extract/target_directory.h"
 
 #include <cctype>
 #include <cstring>

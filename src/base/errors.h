@@ -1,7 +1,8 @@
-// The error classes of the whole system. Failures travel only as these
-// exceptions, thrown by value and caught by reference. Only ExceptionPL
-// carries a text for the user; every other class is named after its
-// condition and reaches the user as "Unknown exception.".
+// The error classes of the system's own conditions, thrown by value and
+// caught by reference. Only ExceptionPL carries a text for the user; every
+// other exception (these classes, each named after its condition, and the
+// C++ library's own, such as std::bad_alloc) reaches the user as "Unknown
+// exception.".
 #pragma once
 
 #include <cstdint>
@@ -32,14 +33,12 @@ class ParsingFailure : public DebuggableException {};
 class DataTooSmall : public DebuggableException {};
 
 // Carries the Win32 code of the OS call that failed, or 0 where the failure
-// was found without one (the subclasses below). Creation reads it to tell a
-// sharing violation on the archive it is writing from other refusals.
+// was found without one (the subclasses below). The program shows none of
+// it; the code is there for whoever debugs a failure.
 class FileIOError {
  public:
   explicit FileIOError(uint32_t code) : code_(code) {}
   uint32_t code() const { return code_; }
-  // Another program holds the file open without the sharing asked for.
-  bool isSharingViolation() const;
 
  private:
   uint32_t code_;
