@@ -19,7 +19,6 @@ class FileReader {
     position_ = position;
   }
   bool hasMore() const { return position_ < size_; }
-  bool atEnd() const { return position_ >= size_; }
   // Short reads, even empty ones, are not errors.
   void readSome(ByteRange& range);
   // EndOfFileError when fewer bytes arrive than the range holds.

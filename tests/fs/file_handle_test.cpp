@@ -29,7 +29,7 @@ TEST(FileReader, ExactAndSomeReadsAtTheEnd) {
   reader.readSome(some);
   EXPECT_EQ(some.begin, buffer + 2);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 2), "ef");
-  EXPECT_TRUE(reader.atEnd());
+  EXPECT_FALSE(reader.hasMore());
   ByteRange nothing{buffer, buffer + 8};
   reader.readSome(nothing);
   EXPECT_EQ(nothing.begin, buffer);

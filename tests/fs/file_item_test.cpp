@@ -131,13 +131,5 @@ TEST(FileTimes, FatCorrectionTakesTheBiasOut) {
   EXPECT_EQ(fatCorrectedMicroseconds(-5000000LL, TIME_ZONE_ID_UNKNOWN, zone), -5000000LL);
 }
 
-TEST(FatVolume, OnlyDriveAndNetworkFormsAreAsked) {
-  EXPECT_FALSE(isOnFatVolume(nullptr));
-  EXPECT_FALSE(isOnFatVolume("C:"));
-  EXPECT_FALSE(isOnFatVolume("relative\\path"));
-  EXPECT_FALSE(isOnFatVolume("\\\\server"));
-  EXPECT_FALSE(isOnFatVolume("1:\\x"));
-}
-
 }  // namespace
 }  // namespace vna

@@ -156,13 +156,6 @@ TEST(PosixSeam, ListingHoldsAtMostOneFileOpenAndNoneAfterwards) {
   EXPECT_EQ(openDescriptors(), before);
 }
 
-TEST(PosixSeam, VolumesAreNeverFat) {
-  char name[64] = {0};
-  DWORD flags = 0;
-  ASSERT_TRUE(GetVolumeInformationA("/", nullptr, 0, nullptr, nullptr, &flags, name, sizeof name));
-  EXPECT_NE(std::string(name).substr(0, 3), "FAT");
-}
-
 // Lists `directory` up to the entry `name`, which the listing then holds.
 HANDLE listUpTo(const vna::platform::HeldDirectory& directory, const char* name) {
   WIN32_FIND_DATAW data;

@@ -42,13 +42,13 @@ void skipData(CompressedStreamReader& reader, uint32_t size) {
   while (size > 0) size -= static_cast<uint32_t>(reader.readInPlace(size).length());
 }
 
-}  // namespace
-
-unsigned extractEntries(const FilePath& archive, const FilePath& target, InflateThread thread) {
+// The record loop. Returns the number of entries that could not be written
+// (each removed again); throws on the first error outside one entry.
+unsigned extractEntries(const FilePath& archive, const FilePath& target) {
   FileHandle file(archive);
   // The archive is read on its own thread where it can be, while this one
   // writes the files: this thread alone acts on the target.
-  CompressedStreamReader reader(file, nullptr, thread);
+  CompressedStreamReader reader(file, nullptr);
 
   TargetDirectory destination(target);
   FilePlacer placer(destination, file);
@@ -106,14 +106,16 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target, Inflate
   }
 }
 
-void extractArchive(const FilePath& archive, const FilePath& target, InflateThread thread) {
+}  // namespace
+
+void extractArchive(const FilePath& archive, const FilePath& target) {
   if (examinePath(archive) == PathKind::Missing) {
     throw ExceptionPL("Unable to open source location!\n");
   }
   ensureDirectory(target);
   unsigned failures = 0;
   try {
-    failures = extractEntries(archive, target, thread);
+    failures = extractEntries(archive, target);
   } catch (const ExceptionPL&) {
     throw;
   } catch (const FormatError&) {

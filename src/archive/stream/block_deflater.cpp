@@ -253,11 +253,9 @@ bool BlockDeflater::deflateStretch(z_stream& stream, Block& block, std::size_t b
     int result = deflate(&stream, flush);
     if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) return false;
     if (final ? result == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0) break;
-    if (stream.avail_out > 0) return false;  // no progress with room to spare
-    block.produced = static_cast<std::size_t>(stream.next_out - block.output.get());
-    growOutput(block);
-    stream.next_out = block.output.get() + block.produced;
-    stream.avail_out = static_cast<uInt>(block.capacity - block.produced);
+    // The room is deflate's own bound plus each stretch's overhead: running
+    // out of it, or stalling with room to spare, is a broken deflate.
+    return false;
   }
   block.produced = static_cast<std::size_t>(stream.next_out - block.output.get());
   return true;
@@ -269,7 +267,8 @@ bool BlockDeflater::storeStretch(Block& block, std::size_t begin, std::size_t en
   const bool final = block.last && end == block.length;
   while (begin < end) {
     std::size_t length = end - begin < kMaxStored ? end - begin : kMaxStored;
-    while (block.capacity - block.produced < 5 + length) growOutput(block);
+    // Within the bound the room was sized by, as for deflated stretches.
+    if (block.capacity - block.produced < 5 + length) return false;
     uint8_t* out = block.output.get() + block.produced;
     out[0] = final && begin + length == end ? 1 : 0;
     out[1] = static_cast<uint8_t>(length);
@@ -281,15 +280,6 @@ bool BlockDeflater::storeStretch(Block& block, std::size_t begin, std::size_t en
     begin += length;
   }
   return true;
-}
-
-void BlockDeflater::growOutput(Block& block) {
-  // The room is deflate's own bound plus each stretch's overhead; growing
-  // is for safety, not expected.
-  std::unique_ptr<uint8_t[]> larger(new uint8_t[2 * block.capacity]);
-  std::memcpy(larger.get(), block.output.get(), block.produced);
-  block.output = std::move(larger);
-  block.capacity *= 2;
 }
 
 }  // namespace vna

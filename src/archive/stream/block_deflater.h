@@ -91,7 +91,6 @@ class BlockDeflater {
   // Appends the block's input [begin, end) as deflated or as stored data.
   static bool deflateStretch(z_stream& stream, Block& block, std::size_t begin, std::size_t end);
   static bool storeStretch(Block& block, std::size_t begin, std::size_t end);
-  static void growOutput(Block& block);
   void submit(bool last);
   void startNextBlock();
   // Passes on the oldest outstanding block, waiting for it.

@@ -18,7 +18,6 @@ CompressedStreamReader::CompressedStreamReader(FileHandle& file, const InflaterE
   const format::Header decoded = format::decodeHeader(bytes);
   if (decoded.body == format::Body::kUnknown) throw FileStartingBytesNotRecognized();
   storedCheck_ = decoded.check;
-  consumed_ = format::kHeaderLength;
   crc_.init();
   if (decoded.body == format::Body::kCompressed) {
     body_ = std::make_unique<ZlibBody>(file, format::kHeaderLength, header.size(), engine);
@@ -52,7 +51,6 @@ void CompressedStreamReader::read(ByteRange range) {
     outNext_ += take;
     p += take;
   }
-  consumed_ += range.length();
 }
 
 ConstByteRange CompressedStreamReader::readInPlace(std::size_t most) {
@@ -61,7 +59,6 @@ ConstByteRange CompressedStreamReader::readInPlace(std::size_t most) {
   std::size_t take = most < block_.length - outNext_ ? most : block_.length - outNext_;
   ConstByteRange view(block_.data + outNext_, block_.data + outNext_ + take);
   outNext_ += take;
-  consumed_ += take;
   return view;
 }
 

@@ -47,7 +47,6 @@ class CompressedStreamReader {
   // The final check value of everything delivered (complemented once).
   uint32_t checkValue();
   uint32_t storedCheckValue() const { return storedCheck_; }
-  uint64_t consumed() const { return consumed_; }
 
  private:
   // Moves to the next block, once every byte of the current one is
@@ -68,7 +67,6 @@ class CompressedStreamReader {
   StreamCrc crc_;
   bool checkTaken_ = false;
   bool finished_ = false;
-  uint64_t consumed_ = 0;
 };
 
 }  // namespace vna

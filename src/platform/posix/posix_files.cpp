@@ -189,22 +189,19 @@ DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD met
     SetLastError(ERROR_INVALID_HANDLE);
     return INVALID_SET_FILE_POINTER;
   }
-  if (method != FILE_BEGIN) {
+  // The program moves only from the start, by a 32-bit distance: a
+  // negative one is 2 GiB or more, which Windows refuses too.
+  if (method != FILE_BEGIN || distanceHigh != nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_SET_FILE_POINTER;
   }
-  long long target = distance;
-  if (distanceHigh != nullptr) {
-    target = (static_cast<long long>(*distanceHigh) << 32) | static_cast<DWORD>(distance);
-  }
-  if (target < 0) {
+  if (distance < 0) {
     SetLastError(ERROR_NEGATIVE_SEEK);
     return INVALID_SET_FILE_POINTER;
   }
-  file->position = static_cast<off_t>(target);
-  if (distanceHigh != nullptr) *distanceHigh = static_cast<LONG>(target >> 32);
+  file->position = static_cast<off_t>(distance);
   SetLastError(ERROR_SUCCESS);
-  return static_cast<DWORD>(target);
+  return static_cast<DWORD>(distance);
 }
 
 DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
