@@ -18,9 +18,11 @@ std::size_t lengthWithoutTrailingSeparators(const char* text) {
 FilePath::FilePath(const char* text) {
   if (text == nullptr) return;
   std::size_t length = lengthWithoutTrailingSeparators(text);
-  // A path of separators only names the root ("/", or the current drive's
-  // root on Windows): it keeps one, or it would become no path at all.
+  // A root keeps its separator: "/" (or, on Windows, "\", the current
+  // drive's root) would become no path at all, and "D:\" would become
+  // "D:", which Windows takes for drive D's current directory.
   if (length == 0 && text[0] != '\0') length = 1;
+  if (platform::kWindowsPaths && length == 2 && text[1] == ':' && isSeparator(text[2])) length = 3;
   text_.assign(text, length);
 }
 
@@ -98,14 +100,6 @@ FilePath absolutePath(const char* argument, const FilePath& current, bool window
 
 std::string resolvedPath(const FilePath& path) {
   const char* text = path.text();
-  // Windows resolves "D:" to the drive's current directory; as a path of
-  // this system it means the root (it is what "D:\" becomes once its
-  // separator is dropped).
-  std::string rootOfDrive;
-  if (platform::kWindowsPaths && path.length() == 2 && text[1] == ':') {
-    rootOfDrive = std::string(text) + "\\";
-    text = rootOfDrive.c_str();
-  }
   char local[1024];
   DWORD length = GetFullPathNameA(text, sizeof local, local, nullptr);
   if (length == 0) return std::string();

@@ -10,7 +10,8 @@ class FilePath {
  public:
   FilePath() = default;
   // Copies `text` without its trailing separators; null gives the empty path.
-  // A text of separators only is the root and keeps its first one.
+  // A root keeps its separator: a text of separators only keeps its first
+  // one, and on Windows a drive's root ("D:\") keeps its own.
   explicit FilePath(const char* text);
   // base + "\" + name (name's trailing separators removed); no separator when
   // either part is empty or the base is a root that ends in one.
@@ -56,7 +57,8 @@ FilePath absolutePath(const char* argument, const FilePath& current, bool window
 
 // Absolute, normalised form of `path` as the OS resolves it, lexically (no
 // link is followed); empty when the OS cannot say. A bare drive ("D:") is
-// that drive's root, not its current directory.
+// that drive's current directory, as for every other call; a drive's root
+// is "D:\", which FilePath keeps.
 std::string resolvedPath(const FilePath& path);
 
 // The process's current directory, or the empty path when it cannot be read

@@ -788,6 +788,32 @@ class ExtractionSafety(Base):
         self.assertEqual({after[name] for name in planted}, {b"someone's"})
         self.assertEqual(after["t/a.txt"], b"new a")
 
+    def test_a_drive_root_is_archived_whole_from_anywhere_on_the_drive(self):
+        # "Q:\" is the root of drive Q, also while Q's current directory is
+        # "Q:\sub"; "Q:" alone would be that current directory.
+        if RUNNER != "wine":
+            self.skipTest("Windows drives")
+        # The prefix tools/wine-run gives a program of this kind (PE32+ or PE32).
+        with open(PROGRAM, "rb") as fh:
+            image = fh.read(4096)
+        pe = struct.unpack_from("<I", image, 0x3C)[0]
+        kind = "windows64" if struct.unpack_from("<H", image, pe + 4)[0] == 0x8664 else "windows"
+        prefix = os.environ.get("WINEPREFIX") or os.path.join(os.path.dirname(WINE_RUN), "..", "build",
+                                                              kind, "wineprefix")
+        drive = os.path.join(prefix, "dosdevices", "q:")
+        self.assertFalse(os.path.lexists(drive), "drive Q: is taken in the prefix")
+        self.write("drive/top.txt", b"top")
+        self.write("drive/sub/s.txt", b"s")
+        self.write("drive/sub/deep/d.txt", b"d")
+        os.symlink(self.p("drive"), drive)
+        try:
+            result = run(["-a", "Q:\\", win_path(self.p("q.vna"))], self.p("drive", "sub"))
+        finally:
+            os.remove(drive)
+        self.assertSuccess(result)
+        self.assertEqual(sorted(name for name, _, _ in stored_records(self.p("q.vna"))),
+                         ["sub\\", "sub\\deep\\", "sub\\deep\\d.txt", "sub\\s.txt", "top.txt"])
+
     def test_root_as_target_and_current_directory(self):
         if RUNNER == "wine":
             self.skipTest("a POSIX root")

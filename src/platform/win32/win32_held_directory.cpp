@@ -69,7 +69,8 @@ HeldDirectory::Outcome HeldDirectory::hold(LPCSTR path) {
   std::string text = path;
   Outcome outcome = openHeld(text, true, handle_);
   if (outcome == Outcome::Held) {
-    // A root keeps its separator ("D:\"); names are joined with one "\".
+    // Names are joined with one "\": a root's own separator goes ("D:\"
+    // is held, "D:" + "\" + name names what lies in it).
     while (text.size() > 1 && (text.back() == '\\' || text.back() == '/')) text.pop_back();
     path_ = text;
   }
