@@ -370,6 +370,10 @@ bool FilePlacer::extract(CompressedStreamReader& reader, EntryTarget& target, ui
     bool created = false;
     const platform::HeldDirectory* parent = nullptr;
     try {
+      // Files are limited to 2 GiB on every build: no read or write may
+      // start at 2^31 or beyond, and a write that starts below it and ends
+      // beyond would let a file past the limit through on some sizes.
+      if (size > kFirstUnreachablePosition) throw Refused();
       TargetDirectory::HeldParent held = holdParentOf(target);
       if (held.outcome != TargetDirectory::Parent::Held) throw Refused();
       parent = held.directory;
