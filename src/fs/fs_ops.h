@@ -1,6 +1,6 @@
-// One-level file-system operations: by path for the directories the user
-// names, otherwise by one name in a held directory. None creates parents or
-// recurses.
+// One-level file-system operations: by path for what the user names (a
+// look at the archive's path, the target directory made), otherwise by one
+// name in a held directory. None creates parents or recurses.
 #pragma once
 
 #include "fs/file_path.h"
@@ -38,4 +38,5 @@ void replaceFile(const platform::HeldDirectory& directory, const char* from, con
 // swallowed, since the caller is already reporting (or absorbing) the
 // failure that matters.
 void removePathQuietly(const platform::HeldDirectory& directory, const char* name) noexcept;
+
 }  // namespace vna

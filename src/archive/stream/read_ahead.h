@@ -3,7 +3,9 @@
 // thread, on the reader's thread when it asks for the next block. Both ways
 // run the same decoder over the same blocks, so the bytes delivered and the
 // point where the body ends or fails are the same, whatever the number of
-// threads. Only the decoder touches the archive file after construction.
+// threads. After construction only the decoder reads the archive file and
+// moves its position; the reader's thread may still ask about it (its
+// identity), which neither reads nor moves anything.
 #pragma once
 
 #include <cstddef>
