@@ -107,12 +107,17 @@ bool FileHandle::openLeftover(const platform::HeldDirectory& directory, const ch
   if (openIn(directory, name, true) != ERROR_SUCCESS) return false;
   FileIdentity locked;
   FileIdentity named;
-  if (!isLink() && tryLock() && identity(locked) && queryFileIdentity(directory, name, named) &&
-      locked == named) {
-    return true;
+  if (isLink()) {
+    SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+  } else if (tryLock()) {
+    if (identity(locked) && queryFileIdentity(directory, name, named) && locked == named) return true;
+    SetLastError(ERROR_FILE_NOT_FOUND);
   }
+  // The caller learns why; closing must not change it.
+  const DWORD code = GetLastError();
   CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
+  SetLastError(code);
   return false;
 }
 

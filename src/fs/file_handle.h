@@ -50,7 +50,8 @@ class FileHandle {
   // file, not a link, that no other open holds locked, and that the name
   // still shows once this handle holds the lock (kept until it is closed),
   // so no live run's file and none that another run settled meanwhile is
-  // taken. False, with nothing open, otherwise; never throws.
+  // taken. False, with nothing open, otherwise (ERROR_LOCK_VIOLATION when
+  // a live process holds it locked); never throws.
   bool openLeftover(const platform::HeldDirectory& directory, const char* name);
   // Opens `name` in `directory` without data access, a link as itself, to
   // ask what it is; false with nothing open when nothing is there or the

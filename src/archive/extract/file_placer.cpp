@@ -262,10 +262,12 @@ FilePlacer::Settled FilePlacer::settle(const Replacement& record, bool verified,
   }
   const platform::HeldDirectory* directory =
       holdAt(joined(journalPath, record.directory), record.waiting);
-  // Gone, a link, or held by a live process: not this record's to act on.
+  // Gone, a link, or no longer the file the name shows: not this record's
+  // to act on. Held locked by a live process: the journal waits for it.
   FileHandle waiting;
-  if (directory == nullptr || !waiting.openLeftover(*directory, record.waiting.c_str())) {
-    return Settled::LeftAlone;
+  if (directory == nullptr) return Settled::LeftAlone;
+  if (!waiting.openLeftover(*directory, record.waiting.c_str())) {
+    return GetLastError() == ERROR_LOCK_VIOLATION ? Settled::Kept : Settled::LeftAlone;
   }
   FileStamp stamp;
   bool alone = false;

@@ -197,5 +197,24 @@ TEST(Settlement, LeavesAliveRunsAndForeignFilesAlone) {
   EXPECT_EQ(after, before);
 }
 
+TEST(Settlement, AWaitingFileALiveProcessHoldsKeepsItsJournalForALaterRun) {
+  test::Sandbox box;
+  {
+    DeadRun run(box, "~vna90-7");
+    test::writeFile(box.path("t\\a.txt"), "old");
+    run.add(run.wait("a.txt", "0", "new"));
+    run.verify();
+  }
+  test::writeFile(box.path("t\\x.txt"), "earlier x");
+  {
+    FileHandle held(box.path("t\\~vna90-7-0.tmp"));
+    ASSERT_TRUE(held.tryLock());
+    Tree expected = test::snapshot(box.path("t"));
+    expected["x.txt"] = "x";
+    EXPECT_EQ(extractInto(box), expected);
+  }
+  EXPECT_EQ(extractInto(box), (Tree{{"a.txt", "new"}, {"x.txt", "x"}}));
+}
+
 }  // namespace
 }  // namespace vna
