@@ -1,7 +1,7 @@
 // The seam's threads, lock and condition directly over pthreads. None of
-// these calls is counted by fault injection: the sweep fails file calls,
-// whose number and order do not depend on how many threads the machine
-// gives the run.
+// these calls is counted or failed by fault injection: the sweep fails the
+// file system's calls, and how many thread calls a run makes depends on
+// the processors it may use.
 #include <pthread.h>
 #include <sched.h>
 
