@@ -1,6 +1,5 @@
 // Fuzz target: the compressed stream reader over arbitrary bytes, asked for
 // arbitrary chunk sizes (taken from the first bytes of the input).
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int round = 0; round < 64; ++round) {
       std::size_t n = chunks[round % 4];
       reader.read(vna::ByteRange{buffer.data(), buffer.data() + n});
-      if (reader.consumed() > 12 + 64 * 40000) std::abort();
     }
     reader.finishAtEnd();
     reader.checkValue();
