@@ -22,7 +22,6 @@ struct EntryTarget {
 class TargetDirectory {
  public:
   explicit TargetDirectory(const FilePath& directory);
-  const FilePath& path() const { return path_; }
   // True when `relative` joined to the directory is a path strictly below
   // it and names no device; fills `entry` either way.
   bool admits(const char* relative, EntryTarget& entry) const;
