@@ -79,6 +79,19 @@ Start startOf(JournalReader& reader, const FileHandle& file) {
   return std::memcmp(head, kJournalMagic, size) == 0 ? Start::Unstarted : Start::Foreign;
 }
 
+// Calls `each(kind, record)` for every whole record of the journal `file`,
+// read from its start; false, calling nothing, when it is no journal.
+template <class Each>
+bool eachRecord(const FileHandle& file, Each each) {
+  JournalReader reader;
+  if (!reader.start(file)) return false;
+  Replacement record;
+  for (auto kind = reader.next(record); kind != JournalReader::Next::End; kind = reader.next(record)) {
+    each(kind, record);
+  }
+  return true;
+}
+
 void skipData(CompressedStreamReader& reader, uint32_t& remaining) {
   while (remaining > 0) {
     remaining -= static_cast<uint32_t>(reader.readInPlace(remaining).length());
@@ -229,25 +242,20 @@ void FilePlacer::settleJournal(const std::string& path, const std::string& name)
   dead->path = path;
   dead->name = name;
   JournalReader reader;
-  const Start start = startOf(reader, dead->file);
-  if (start == Start::Foreign) return;
-  if (start == Start::Journal) {
-    // The mark comes last: known before any record is acted on.
-    bool verified = false;
-    Replacement record;
-    for (auto next = reader.next(record); next != JournalReader::Next::End; next = reader.next(record)) {
-      verified = verified || next == JournalReader::Next::Verified;
+  if (startOf(reader, dead->file) == Start::Foreign) return;
+  // The mark comes last: known before any record is acted on.
+  bool verified = false;
+  eachRecord(dead->file, [&](JournalReader::Next kind, const Replacement&) {
+    verified = verified || kind == JournalReader::Next::Verified;
+  });
+  eachRecord(dead->file, [&](JournalReader::Next kind, const Replacement& record) {
+    if (kind != JournalReader::Next::Replacement) return;
+    Settled settled = settle(record, verified, path, dead->stem);
+    if (settled == Settled::Kept) dead->keep = true;
+    if (settled == Settled::LeftAlone) {
+      dead->leftAlone.push_back(joined(joined(path, record.directory), record.waiting));
     }
-    reader.start(dead->file);
-    for (auto next = reader.next(record); next != JournalReader::Next::End; next = reader.next(record)) {
-      if (next != JournalReader::Next::Replacement) continue;
-      Settled settled = settle(record, verified, path, dead->stem);
-      if (settled == Settled::Kept) dead->keep = true;
-      if (settled == Settled::LeftAlone) {
-        dead->leftAlone.push_back(joined(joined(path, record.directory), record.waiting));
-      }
-    }
-  }
+  });
   // Kept, locked, to the end of the run: its run's unlisted files in the
   // directories below are removed as the run reaches them.
   dead_.push_back(std::move(dead));
@@ -280,8 +288,8 @@ FilePlacer::Settled FilePlacer::settle(const Replacement& record, bool verified,
     FileHandle standing;
     FileStamp now;
     if (standing.openToAsk(*directory, record.target.c_str())) {
-      move = record.standing && stampOf(standing, now) && now.identity == record.standingStamp.identity &&
-             now.birth == record.standingStamp.birth;
+      move = record.standing && stampOf(standing, now) &&
+             now.identity == record.standingStamp.identity && now.birth == record.standingStamp.birth;
     } else {
       move = !record.standing && GetLastError() == ERROR_FILE_NOT_FOUND;
     }
@@ -445,16 +453,12 @@ unsigned FilePlacer::commit() {
   journal_.flush();
   committed_ = true;
   unsigned moved = 0;
-  JournalReader reader;
-  if (reader.start(journal_)) {
-    Replacement record;
-    for (auto next = reader.next(record); next != JournalReader::Next::End; next = reader.next(record)) {
-      if (next == JournalReader::Next::Replacement &&
-          settle(record, true, std::string(), stem_) == Settled::Moved) {
-        ++moved;
-      }
+  eachRecord(journal_, [&](JournalReader::Next kind, const Replacement& record) {
+    if (kind == JournalReader::Next::Replacement &&
+        settle(record, true, std::string(), stem_) == Settled::Moved) {
+      ++moved;
     }
-  }
+  });
   destination_.flushWritten();
   dropJournals(true);
   return complete_ > moved ? complete_ - moved : 0;
@@ -466,17 +470,12 @@ void FilePlacer::dropJournals(bool ownSettled) noexcept {
     if (journal_.isOpen() && !ownSettled) {
       // The run ends without a verified archive: every old file stays,
       // and what waited beside it goes.
-      JournalReader reader;
-      if (reader.start(journal_)) {
-        Replacement record;
-        for (auto next = reader.next(record); next != JournalReader::Next::End;
-             next = reader.next(record)) {
-          if (next == JournalReader::Next::Replacement &&
-              settle(record, false, std::string(), stem_) == Settled::Kept) {
-            keepOwn = true;
-          }
+      eachRecord(journal_, [&](JournalReader::Next kind, const Replacement& record) {
+        if (kind == JournalReader::Next::Replacement &&
+            settle(record, false, std::string(), stem_) == Settled::Kept) {
+          keepOwn = true;
         }
-      }
+      });
     }
     // What the journals' runs moved and removed is durable before the
     // journals that would redo it go.
