@@ -103,21 +103,29 @@ DWORD FileHandle::openIn(const platform::HeldDirectory& directory, const char* n
   return code != ERROR_SUCCESS ? code : ERROR_GEN_FAILURE;
 }
 
-bool FileHandle::openLeftover(const platform::HeldDirectory& directory, const char* name) {
+bool FileHandle::openLocked(const platform::HeldDirectory& directory, const char* name) {
   if (openIn(directory, name, true) != ERROR_SUCCESS) return false;
-  FileIdentity locked;
-  FileIdentity named;
   if (isLink()) {
     SetLastError(ERROR_CANT_RESOLVE_FILENAME);
   } else if (tryLock()) {
-    if (identity(locked) && queryFileIdentity(directory, name, named) && locked == named) return true;
-    SetLastError(ERROR_FILE_NOT_FOUND);
+    return true;
   }
   // The caller learns why; closing must not change it.
   const DWORD code = GetLastError();
   CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
   SetLastError(code);
+  return false;
+}
+
+bool FileHandle::openLeftover(const platform::HeldDirectory& directory, const char* name) {
+  if (!openLocked(directory, name)) return false;
+  FileIdentity locked;
+  FileIdentity named;
+  if (identity(locked) && queryFileIdentity(directory, name, named) && locked == named) return true;
+  CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+  SetLastError(ERROR_FILE_NOT_FOUND);
   return false;
 }
 
@@ -161,13 +169,6 @@ bool madeNew(HANDLE handle) {
 }
 
 }  // namespace
-
-bool FileHandle::openToAsk(const platform::HeldDirectory& directory, const char* name) {
-  close();
-  handle_ = directory.createFile(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
-                                 FILE_FLAG_OPEN_REPARSE_POINT);
-  return handle_ != INVALID_HANDLE_VALUE;
-}
 
 bool WritableFileHandle::createNew(const platform::HeldDirectory& directory, const char* name) {
   close();

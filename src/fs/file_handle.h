@@ -46,17 +46,15 @@ class FileHandle {
   // (isLink tells) and no data is reached through it. Returns the Win32
   // code of a failure, 0 on success; never throws.
   DWORD openIn(const platform::HeldDirectory& directory, const char* name, bool asItself);
-  // Opens `name` in `directory` as a file that a dead run left: a regular
-  // file, not a link, that no other open holds locked, and that the name
-  // still shows once this handle holds the lock (kept until it is closed),
-  // so no live run's file and none that another run settled meanwhile is
-  // taken. False, with nothing open, otherwise (ERROR_LOCK_VIOLATION when
-  // a live process holds it locked); never throws.
+  // Opens `name` in `directory` as a regular file, not a link, that no
+  // other open holds locked, and takes its lock (kept until the handle is
+  // closed): how a dead run's file is told from a live one's. False, with
+  // nothing open, otherwise (ERROR_LOCK_VIOLATION when another open holds
+  // the lock); never throws.
+  bool openLocked(const platform::HeldDirectory& directory, const char* name);
+  // The same, and the name still shows the file once this handle holds the
+  // lock, so that none that another run settled meanwhile is taken.
   bool openLeftover(const platform::HeldDirectory& directory, const char* name);
-  // Opens `name` in `directory` without data access, a link as itself, to
-  // ask what it is; false with nothing open when nothing is there or the
-  // OS refuses. Never throws.
-  bool openToAsk(const platform::HeldDirectory& directory, const char* name);
   // Does nothing without a handle; always ends without one; reports failure.
   void close();
   // Makes what was written durable before the handle is closed; the write

@@ -31,6 +31,21 @@
 
 namespace vna::platform {
 
+// What tells an open file from every other file that had, or will have, its
+// identity: its creation time (a freed and reused file index brings a new
+// one) and whether it is the user's own.
+struct FileOrigin {
+  // The creation time in 100 ns units, or 0 where the file system keeps
+  // none.
+  uint64_t birth = 0;
+  // Owned by the effective user (POSIX); always so on Windows, where
+  // kernel32 cannot name an owner.
+  bool ownedByUser = false;
+  // No other user may open it: mode 0600 exactly (POSIX); always so on
+  // Windows, where the file takes its directory's permissions.
+  bool privateMode = false;
+};
+
 class HeldDirectory {
  public:
   enum class Outcome { Held, Link, Absent };
@@ -77,6 +92,11 @@ class HeldDirectory {
   // FILE_ATTRIBUTE_REPARSE_POINT (plus FILE_ATTRIBUTE_DIRECTORY when it
   // leads to one).
   DWORD getAttributes(LPCSTR name) const;
+  // What GetFileInformationByHandle and queryOrigin would answer for `name`
+  // opened as itself (a link is not followed), asked without opening it
+  // where the OS allows that. FALSE with the Win32 error otherwise
+  // (ERROR_FILE_NOT_FOUND when nothing stands there).
+  BOOL describe(LPCSTR name, BY_HANDLE_FILE_INFORMATION* info, FileOrigin* origin) const;
   BOOL createDirectory(LPCSTR name) const;
   // The empty directory `name`; ERROR_DIRECTORY when it is not one.
   BOOL removeDirectory(LPCSTR name) const;
@@ -117,20 +137,6 @@ class HeldDirectory {
 // now; POSIX leaves it to the batch, which covers every file.
 BOOL prepareFlush(HANDLE file);
 
-// What tells an open file from every other file that had, or will have, its
-// identity: its creation time (a freed and reused file index brings a new
-// one) and whether it is the user's own.
-struct FileOrigin {
-  // The creation time in 100 ns units, or 0 where the file system keeps
-  // none.
-  uint64_t birth = 0;
-  // Owned by the effective user (POSIX); always so on Windows, where
-  // kernel32 cannot name an owner.
-  bool ownedByUser = false;
-  // No other user may open it: mode 0600 exactly (POSIX); always so on
-  // Windows, where the file takes its directory's permissions.
-  bool privateMode = false;
-};
 // The origin of the open file `file` (any handle, also one without data
 // access); FALSE with the error set when the OS cannot say.
 BOOL queryOrigin(HANDLE file, FileOrigin* out);

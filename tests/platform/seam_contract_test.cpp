@@ -477,6 +477,42 @@ TEST(HeldDirectoryContract, LinksAreNeverHeldNorWrittenThrough) {
   EXPECT_EQ(listing(box.path("outside")), (std::set<std::string>{".", ".."}));
 }
 
+TEST(HeldDirectoryContract, DescribingANameAnswersWhatItsOwnHandleWould) {
+  HeldBox held;
+  writeFile(held.box.path("f.txt"), "12345");
+  makeDirectory(held.box.path("dir"));
+  const bool links = makeLink(held.box.path("f.txt"), held.box.path("link"), false);
+  HANDLE file = held.root.createFile("f.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  BY_HANDLE_FILE_INFORMATION opened;
+  platform::FileOrigin openedOrigin;
+  ASSERT_TRUE(GetFileInformationByHandle(file, &opened));
+  ASSERT_TRUE(platform::queryOrigin(file, &openedOrigin));
+  CloseHandle(file);
+  BY_HANDLE_FILE_INFORMATION info;
+  platform::FileOrigin origin;
+  ASSERT_TRUE(held.root.describe("f.txt", &info, &origin));
+  EXPECT_EQ(info.dwVolumeSerialNumber, opened.dwVolumeSerialNumber);
+  EXPECT_EQ(info.nFileIndexHigh, opened.nFileIndexHigh);
+  EXPECT_EQ(info.nFileIndexLow, opened.nFileIndexLow);
+  EXPECT_EQ(info.nFileSizeLow, 5u);
+  EXPECT_EQ(info.nNumberOfLinks, 1u);
+  EXPECT_EQ(origin.birth, openedOrigin.birth);
+  EXPECT_NE(origin.birth, 0u);
+  EXPECT_TRUE(origin.ownedByUser);
+  ASSERT_TRUE(held.root.describe("dir", &info, &origin));
+  EXPECT_NE(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  if (links) {
+    ASSERT_TRUE(held.root.describe("link", &info, &origin));
+    EXPECT_NE(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << "the link itself";
+  }
+  EXPECT_FALSE(held.root.describe("missing", &info, &origin));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(held.root.describe("..", &info, &origin));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+}
+
 TEST(HeldDirectoryContract, ReplacesReadOnlyFilesNotDirectoriesAndFlushes) {
   HeldBox held;
   writeFile(held.box.path("ro.txt"), "old");

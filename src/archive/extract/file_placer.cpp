@@ -270,11 +270,12 @@ FilePlacer::Settled FilePlacer::settle(const Replacement& record, bool verified,
   }
   const platform::HeldDirectory* directory =
       holdAt(joined(journalPath, record.directory), record.waiting);
-  // Gone, a link, or no longer the file the name shows: not this record's
-  // to act on. Held locked by a live process: the journal waits for it.
+  // Gone or a link: not this record's to act on. Held locked by a live
+  // process: the journal waits for it. The stamp below tells whether what
+  // was opened is the recorded file.
   FileHandle waiting;
   if (directory == nullptr) return Settled::LeftAlone;
-  if (!waiting.openLeftover(*directory, record.waiting.c_str())) {
+  if (!waiting.openLocked(*directory, record.waiting.c_str())) {
     return GetLastError() == ERROR_LOCK_VIOLATION ? Settled::Kept : Settled::LeftAlone;
   }
   FileStamp stamp;
@@ -285,11 +286,11 @@ FilePlacer::Settled FilePlacer::settle(const Replacement& record, bool verified,
   bool move = false;
   if (verified) {
     // Only over the file the record saw: one put there since stays.
-    FileHandle standing;
     FileStamp now;
-    if (standing.openToAsk(*directory, record.target.c_str())) {
-      move = record.standing && stampOf(standing, now) &&
-             now.identity == record.standingStamp.identity && now.birth == record.standingStamp.birth;
+    DWORD attributes = 0;
+    if (stampAt(*directory, record.target.c_str(), now, attributes)) {
+      move = record.standing && now.identity == record.standingStamp.identity &&
+             now.birth == record.standingStamp.birth;
     } else {
       move = !record.standing && GetLastError() == ERROR_FILE_NOT_FOUND;
     }
@@ -361,12 +362,12 @@ void FilePlacer::record(const EntryTarget& target, const std::string& waiting,
 
 bool FilePlacer::mayReplace(const platform::HeldDirectory& parent, const EntryTarget& target,
                             FileStamp& standing, bool& known) {
-  PathKind kind = examinePath(parent, target.leaf.c_str());
-  if (kind == PathKind::Link || kind == PathKind::Directory) return false;
-  FileHandle asked;
-  known = kind == PathKind::File && asked.openToAsk(parent, target.leaf.c_str()) &&
-          stampOf(asked, standing);
+  // One question by name: a link or a directory stays; nothing there, or
+  // nothing the OS can say, is created over as any new file is.
+  DWORD attributes = 0;
+  known = stampAt(parent, target.leaf.c_str(), standing, attributes);
   if (!known) return true;
+  if ((attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) return false;
   // Not the archive being read (under any of its names), not a file an
   // earlier entry of this run wrote.
   return !remembered(standing.identity) && !(archiveKnown_ && standing.identity == archive_);

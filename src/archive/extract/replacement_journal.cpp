@@ -77,6 +77,18 @@ class Fields {
 
 }  // namespace
 
+namespace {
+
+FileStamp stampFrom(const BY_HANDLE_FILE_INFORMATION& info, const platform::FileOrigin& origin) {
+  FileStamp stamp;
+  stamp.identity = FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  stamp.birth = origin.birth;
+  stamp.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  return stamp;
+}
+
+}  // namespace
+
 bool stampOf(const FileHandle& handle, FileStamp& out, bool* alone, bool privateMode) {
   BY_HANDLE_FILE_INFORMATION info;
   platform::FileOrigin origin;
@@ -89,9 +101,17 @@ bool stampOf(const FileHandle& handle, FileStamp& out, bool* alone, bool private
              (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
              origin.ownedByUser && (!privateMode || origin.privateMode);
   }
-  out.identity = FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-  out.birth = origin.birth;
-  out.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  out = stampFrom(info, origin);
+  return true;
+}
+
+bool stampAt(const platform::HeldDirectory& directory, const char* name, FileStamp& out,
+             DWORD& attributes) {
+  BY_HANDLE_FILE_INFORMATION info;
+  platform::FileOrigin origin;
+  if (!directory.describe(name, &info, &origin)) return false;
+  attributes = info.dwFileAttributes;
+  out = stampFrom(info, origin);
   return true;
 }
 

@@ -54,6 +54,11 @@ struct FileStamp {
 // `privateMode`, open to no other user): what this program makes.
 bool stampOf(const FileHandle& handle, FileStamp& out, bool* alone = nullptr,
              bool privateMode = false);
+// The same for what stands at `name` in `directory` (a link is not
+// followed), with its attributes as GetFileAttributesA gives them; false
+// with the Win32 error (ERROR_FILE_NOT_FOUND when nothing stands there).
+bool stampAt(const platform::HeldDirectory& directory, const char* name, FileStamp& out,
+             DWORD& attributes);
 
 struct Replacement {
   std::string directory;

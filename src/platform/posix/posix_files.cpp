@@ -216,14 +216,19 @@ DWORD GetFileSize(HANDLE handle, LPDWORD sizeHigh) {
 BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info) {
   const struct stat* current = statusOf(handle);
   if (current == nullptr) return FALSE;
-  const struct stat& st = *current;
+  vna::platform::posix::informationFrom(*current, info);
+  return TRUE;
+}
+
+namespace vna::platform::posix {
+
+void informationFrom(const struct stat& st, LPBY_HANDLE_FILE_INFORMATION info) {
   *info = BY_HANDLE_FILE_INFORMATION{};
   DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
   if (S_ISLNK(st.st_mode)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
   if ((st.st_mode & 0222) == 0 && !S_ISLNK(st.st_mode)) attributes |= FILE_ATTRIBUTE_READONLY;
   info->dwFileAttributes = attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-  info->ftLastWriteTime =
-      vna::platform::posix::fileTimeFrom(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  info->ftLastWriteTime = fileTimeFrom(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
   info->dwVolumeSerialNumber = static_cast<DWORD>(st.st_dev);
   unsigned long long size = static_cast<unsigned long long>(st.st_size);
   info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
@@ -232,8 +237,9 @@ BOOL GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION info
   unsigned long long inode = static_cast<unsigned long long>(st.st_ino);
   info->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
   info->nFileIndexLow = static_cast<DWORD>(inode);
-  return TRUE;
 }
+
+}  // namespace vna::platform::posix
 
 DWORD GetFileType(HANDLE handle) {
   FileObject* file = fileObject(handle);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "platform/held_directory.h"
@@ -265,6 +266,22 @@ BOOL HeldDirectory::flushNames() const {
   return flushThrough(descriptorOf(handle_), fsync, "fsync", path_.c_str());
 }
 
+namespace {
+
+void originFrom(const struct statx& st, FileOrigin* out) {
+  *out = FileOrigin{};
+  if ((st.stx_mask & STATX_BTIME) != 0) {
+    out->birth = static_cast<uint64_t>(st.stx_btime.tv_sec) * 10000000u +
+                 static_cast<uint64_t>(st.stx_btime.tv_nsec) / 100u + 1u;
+  }
+  // The process never changes its effective user.
+  static const uid_t user = geteuid();
+  out->ownedByUser = st.stx_uid == user;
+  out->privateMode = (st.stx_mode & 07777) == 0600;
+}
+
+}  // namespace
+
 BOOL queryOrigin(HANDLE file, FileOrigin* out) {
   if (injectFault()) return FALSE;
   auto* object = static_cast<HandleObject*>(file);
@@ -278,15 +295,32 @@ BOOL queryOrigin(HANDLE file, FileOrigin* out) {
             STATX_BTIME | STATX_UID | STATX_MODE, &st) != 0) {
     return failed(win32CodeForErrno(errno));
   }
-  *out = FileOrigin{};
-  if ((st.stx_mask & STATX_BTIME) != 0) {
-    out->birth = static_cast<uint64_t>(st.stx_btime.tv_sec) * 10000000u +
-                 static_cast<uint64_t>(st.stx_btime.tv_nsec) / 100u + 1u;
+  originFrom(st, out);
+  return TRUE;
+}
+
+BOOL HeldDirectory::describe(LPCSTR name, BY_HANDLE_FILE_INFORMATION* info,
+                             FileOrigin* origin) const {
+  if (injectFault()) return FALSE;
+  if (!isHeld()) return failed(ERROR_INVALID_HANDLE);
+  if (!isPlainName(name)) return failed(ERROR_INVALID_NAME);
+  // One call by name, without opening anything: what an open as itself and
+  // two questions to its handle would tell.
+  struct statx st;
+  if (statx(descriptorOf(handle_), name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
+            &st) != 0) {
+    return failed(win32CodeForErrno(errno));
   }
-  // The process never changes its effective user.
-  static const uid_t user = geteuid();
-  out->ownedByUser = st.stx_uid == user;
-  out->privateMode = (st.stx_mode & 07777) == 0600;
+  struct stat status = {};
+  status.st_mode = st.stx_mode;
+  status.st_dev = makedev(st.stx_dev_major, st.stx_dev_minor);
+  status.st_ino = st.stx_ino;
+  status.st_nlink = st.stx_nlink;
+  status.st_size = static_cast<off_t>(st.stx_size);
+  status.st_mtim.tv_sec = st.stx_mtime.tv_sec;
+  status.st_mtim.tv_nsec = st.stx_mtime.tv_nsec;
+  posix::informationFrom(status, info);
+  originFrom(st, origin);
   return TRUE;
 }
 

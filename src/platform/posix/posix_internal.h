@@ -76,6 +76,9 @@ BOOL removeDirectoryAt(int dir, const char* name, const std::string& native);
 // Only names matching `pattern` are listed.
 HANDLE startListing(int fd, HANDLE owner, LPWIN32_FIND_DATAW data, const char* pattern);
 
+// What GetFileInformationByHandle answers for a file of status `st`.
+void informationFrom(const struct stat& st, LPBY_HANDLE_FILE_INFORMATION info);
+
 // 100-nanosecond intervals since 1601, as FILETIME counts them.
 FILETIME fileTimeFrom(long long seconds, long nanoseconds);
 

@@ -141,6 +141,22 @@ DWORD HeldDirectory::getAttributes(LPCSTR name) const {
   return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
 }
 
+BOOL HeldDirectory::describe(LPCSTR name, BY_HANDLE_FILE_INFORMATION* info,
+                             FileOrigin* origin) const {
+  std::string path = below(*this, name);
+  if (path.empty()) return FALSE;
+  // No access asked, every sharing allowed: asking disturbs no other open.
+  HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return FALSE;
+  const BOOL known = GetFileInformationByHandle(handle, info) && queryOrigin(handle, origin);
+  const DWORD code = GetLastError();
+  CloseHandle(handle);
+  if (!known) return failed(code);
+  return TRUE;
+}
+
 BOOL HeldDirectory::createDirectory(LPCSTR name) const {
   std::string path = below(*this, name);
   return !path.empty() && CreateDirectoryA(path.c_str(), nullptr);

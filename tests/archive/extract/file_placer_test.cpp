@@ -45,8 +45,8 @@ class DeadRun {
                                                    content.size()));
       EXPECT_TRUE(stampOf(file, r.waitingStamp));
     }
-    FileHandle standing;
-    r.standing = standing.openToAsk(target_, target.c_str()) && stampOf(standing, r.standingStamp);
+    DWORD attributes = 0;
+    r.standing = stampAt(target_, target.c_str(), r.standingStamp, attributes);
     return r;
   }
   void add(const Replacement& r) { writer_.add(r); }
