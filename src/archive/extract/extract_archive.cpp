@@ -38,10 +38,6 @@ class TimestampCheck {
   uint8_t length_ = 0;
 };
 
-void skipData(CompressedStreamReader& reader, uint32_t size) {
-  while (size > 0) size -= static_cast<uint32_t>(reader.readInPlace(size).length());
-}
-
 // The record loop. Returns the number of entries that could not be written
 // (each removed again); throws on the first error outside one entry.
 unsigned extractEntries(const FilePath& archive, const FilePath& target) {
@@ -100,7 +96,7 @@ unsigned extractEntries(const FilePath& archive, const FilePath& target) {
         if (!placer.extract(reader, entry, size)) ++failures;
       } else {
         ++failures;
-        skipData(reader, size);
+        reader.skip(size);
       }
     }
   }

@@ -92,12 +92,6 @@ bool eachRecord(const FileHandle& file, Each each) {
   return true;
 }
 
-void skipData(CompressedStreamReader& reader, uint32_t& remaining) {
-  while (remaining > 0) {
-    remaining -= static_cast<uint32_t>(reader.readInPlace(remaining).length());
-  }
-}
-
 }  // namespace
 
 bool isReservedName(const std::string& leaf) {
@@ -439,7 +433,7 @@ bool FilePlacer::extract(CompressedStreamReader& reader, EntryTarget& target, ui
     }
   }
   // Outside the guard: a damaged archive fails here for good.
-  skipData(reader, remaining);
+  reader.skip(remaining);
   return false;
 }
 

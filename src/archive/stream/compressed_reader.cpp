@@ -62,6 +62,10 @@ ConstByteRange CompressedStreamReader::readInPlace(std::size_t most) {
   return view;
 }
 
+void CompressedStreamReader::skip(uint32_t count) {
+  while (count > 0) count -= static_cast<uint32_t>(readInPlace(count).length());
+}
+
 void CompressedStreamReader::takeBlockCrc() {
   // Only delivered bytes count, in the order delivered: the span of the
   // block handed out since the last time.

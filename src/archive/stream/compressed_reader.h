@@ -37,6 +37,8 @@ class CompressedStreamReader {
   // copying them: a view into the current block, valid until the next call
   // on the reader. The bytes are counted and checked as read's are.
   ConstByteRange readInPlace(std::size_t most);
+  // Reads past `count` bytes, counted and checked as read's are.
+  void skip(uint32_t count);
   // The end test, which ends the reading: true when nothing but the body's
   // proper end follows what was delivered. For the compressed body the
   // inflater is first allowed to finish the zlib stream (its trailer
