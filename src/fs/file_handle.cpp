@@ -121,8 +121,7 @@ bool FileHandle::openLocked(const platform::HeldDirectory& directory, const char
 bool FileHandle::openLeftover(const platform::HeldDirectory& directory, const char* name) {
   if (!openLocked(directory, name)) return false;
   FileIdentity locked;
-  FileIdentity named;
-  if (identity(locked) && queryFileIdentity(directory, name, named) && locked == named) return true;
+  if (identity(locked) && nameShows(directory, name, locked)) return true;
   CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
   SetLastError(ERROR_FILE_NOT_FOUND);
@@ -262,6 +261,12 @@ bool queryFileIdentity(const platform::HeldDirectory& directory, const char* nam
   bool known = identityOfHandle(handle, false, out);
   if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   return known;
+}
+
+bool nameShows(const platform::HeldDirectory& directory, const char* name,
+               const FileIdentity& identity) {
+  FileIdentity named;
+  return queryFileIdentity(directory, name, named) && named == identity;
 }
 
 bool queryDirectoryIdentity(const platform::HeldDirectory& directory, FileIdentity& out) {

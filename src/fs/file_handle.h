@@ -131,6 +131,9 @@ bool checkReplaceable(const platform::HeldDirectory& directory, const char* name
 // asked too). False when there is no file or the OS cannot say.
 bool queryFileIdentity(const platform::HeldDirectory& directory, const char* name,
                        FileIdentity& out);
+// Whether `name` in `directory` is the file of `identity` now.
+bool nameShows(const platform::HeldDirectory& directory, const char* name,
+               const FileIdentity& identity);
 // The identity of a held directory: two with one identity are the same
 // directory.
 bool queryDirectoryIdentity(const platform::HeldDirectory& directory, FileIdentity& out);

@@ -98,13 +98,6 @@ std::string parentOf(const FilePath& path, std::string& name) {
   return directory;
 }
 
-// Whether `name` in `directory` is the file of `identity` now.
-bool shows(const platform::HeldDirectory& directory, const char* name,
-           const FileIdentity& identity) {
-  FileIdentity named;
-  return queryFileIdentity(directory, name, named) && named == identity;
-}
-
 // The archive's directory, held once as the OS resolves it, and the
 // archive's name in it: every later step on the archive's side goes by
 // that one name through the handle, so a directory on the way that is
@@ -135,7 +128,7 @@ struct TemporaryArchive {
   FileIdentity identity;
   bool known = false;
   ~TemporaryArchive() {
-    if (!name.empty() && (!known || shows(*directory, name.c_str(), identity))) {
+    if (!name.empty() && (!known || nameShows(*directory, name.c_str(), identity))) {
       directory->deleteFile(name.c_str());
     }
   }
@@ -396,7 +389,7 @@ void createArchive(const FilePath& source, const FilePath& archive) {
   // something else (a link, a FIFO) at the temporary name: only the run's
   // own file is moved, and only the run's own file is left at the name. (A
   // temporary that is not the run's own is left alone on the way out.)
-  if (temporary.known && !shows(place.directory, temporary.name.c_str(), temporary.identity)) {
+  if (temporary.known && !nameShows(place.directory, temporary.name.c_str(), temporary.identity)) {
     throw FileIOError(ERROR_FILE_NOT_FOUND);
   }
   replaceFile(place.directory, temporary.name.c_str(), place.name.c_str());

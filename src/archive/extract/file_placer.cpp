@@ -479,9 +479,7 @@ void FilePlacer::dropJournals(bool ownSettled) noexcept {
       FileIdentity mine;
       const bool known = journal_.identity(mine);
       journal_.close();
-      FileIdentity named;
-      if (!keepOwn && known && queryFileIdentity(destination_.target(), journalName_.c_str(), named) &&
-          named == mine) {
+      if (!keepOwn && known && nameShows(destination_.target(), journalName_.c_str(), mine)) {
         destination_.target().deleteFile(journalName_.c_str());
       }
     }
@@ -489,9 +487,7 @@ void FilePlacer::dropJournals(bool ownSettled) noexcept {
       dead->file.close();
       if (dead->keep) continue;
       const platform::HeldDirectory* directory = holdAt(dead->path, dead->name);
-      FileIdentity named;
-      if (directory != nullptr && queryFileIdentity(*directory, dead->name.c_str(), named) &&
-          named == dead->identity) {
+      if (directory != nullptr && nameShows(*directory, dead->name.c_str(), dead->identity)) {
         directory->deleteFile(dead->name.c_str());
       }
     }
