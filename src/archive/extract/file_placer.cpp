@@ -20,41 +20,26 @@ constexpr uint32_t kDataChunk = 32768;
 constexpr char kJournalExtension[] = ".jnl";
 constexpr char kWaitingExtension[] = ".tmp";
 
-std::size_t digitsAt(const std::string& text, std::size_t at) {
-  std::size_t n = 0;
-  while (at + n < text.size() && text[at + n] >= '0' && text[at + n] <= '9') ++n;
-  return n;
-}
-
-// Whether `name` starts with a stem, ~vna<digits>-<digits>, and where it ends.
-bool stemEnd(const std::string& name, std::size_t& end) {
-  if (name.compare(0, 4, "~vna") != 0) return false;
-  std::size_t pid = digitsAt(name, 4);
-  if (pid == 0 || name.size() <= 4 + pid || name[4 + pid] != '-') return false;
-  std::size_t n = digitsAt(name, 5 + pid);
-  if (n == 0) return false;
-  end = 5 + pid + n;
-  return true;
-}
-
-// A journal's name: its stem, then ".jnl".
+// A journal's name: its stem, ~vna<process id>-<n>, then ".jnl".
 bool journalStemOf(const std::string& name, std::string& stem) {
-  std::size_t end = 0;
-  if (!stemEnd(name, end) || name.compare(end, std::string::npos, kJournalExtension) != 0) {
-    return false;
-  }
-  stem.assign(name, 0, end);
+  std::string run;
+  if (!isTemporaryName(name.c_str(), kJournalExtension, run)) return false;
+  stem.assign(name, 0, name.size() - std::strlen(kJournalExtension));
   return true;
 }
 
 // A waiting file's name: the stem of its run's journal, "-", a number, ".tmp".
 bool waitingStemOf(const std::string& name, std::string& stem) {
-  std::size_t end = 0;
-  if (!stemEnd(name, end) || end >= name.size() || name[end] != '-') return false;
-  std::size_t k = digitsAt(name, end + 1);
-  if (k == 0 || name.compare(end + 1 + k, std::string::npos, kWaitingExtension) != 0) return false;
-  stem.assign(name, 0, end);
-  return true;
+  const std::size_t extension = std::strlen(kWaitingExtension);
+  const std::size_t cut = name.rfind('-');
+  if (cut == std::string::npos || name.size() < cut + 2 + extension ||
+      name.compare(name.size() - extension, extension, kWaitingExtension) != 0 ||
+      name.find_first_not_of("0123456789", cut + 1) != name.size() - extension) {
+    return false;
+  }
+  stem.assign(name, 0, cut);
+  std::string run;
+  return isTemporaryName(stem.c_str(), "", run);
 }
 
 std::string joined(const std::string& path, const std::string& name) {
