@@ -48,28 +48,12 @@ std::string joined(const std::string& path, const std::string& name) {
   return path + (platform::kWindowsPaths ? "\\" : "/") + name;
 }
 
-enum class Start { Journal, Unstarted, Foreign };
-
-// What a journal file holds at its start.
-Start startOf(JournalReader& reader, const FileHandle& file) {
-  if (reader.start(file)) return Start::Journal;
-  // Cut inside its magic: its run was killed before it made any waiting
-  // file, which comes only once the whole magic is durable.
-  const std::size_t size = file.size();
-  if (size >= sizeof kJournalMagic) return Start::Foreign;
-  char head[sizeof kJournalMagic] = {};
-  FileReader bytes;
-  bytes.attach(file, 0);
-  bytes.readExact(ByteRange{reinterpret_cast<uint8_t*>(head), reinterpret_cast<uint8_t*>(head) + size});
-  return std::memcmp(head, kJournalMagic, size) == 0 ? Start::Unstarted : Start::Foreign;
-}
-
 // Calls `each(kind, record)` for every whole record of the journal `file`,
 // read from its start; false, calling nothing, when it is no journal.
 template <class Each>
 bool eachRecord(const FileHandle& file, Each each) {
   JournalReader reader;
-  if (!reader.start(file)) return false;
+  if (reader.start(file) != JournalReader::Start::Journal) return false;
   Replacement record;
   for (auto kind = reader.next(record); kind != JournalReader::Next::End; kind = reader.next(record)) {
     each(kind, record);
@@ -221,7 +205,7 @@ void FilePlacer::settleJournal(const std::string& path, const std::string& name)
   dead->path = path;
   dead->name = name;
   JournalReader reader;
-  if (startOf(reader, dead->file) == Start::Foreign) return;
+  if (reader.start(dead->file) == JournalReader::Start::Foreign) return;
   // The mark comes last: known before any record is acted on.
   bool verified = false;
   eachRecord(dead->file, [&](JournalReader::Next kind, const Replacement&) {

@@ -157,16 +157,17 @@ constexpr std::size_t kReadAhead = 65536;
 
 }  // namespace
 
-bool JournalReader::start(const FileHandle& file) {
+JournalReader::Start JournalReader::start(const FileHandle& file) {
   reader_.attach(file, 0);
   buffer_.clear();
   at_ = 0;
-  if (!fill(sizeof kJournalMagic) ||
-      std::memcmp(buffer_.data(), kJournalMagic, sizeof kJournalMagic) != 0) {
-    return false;
+  const bool whole = fill(sizeof kJournalMagic);
+  if (std::memcmp(buffer_.data(), kJournalMagic, whole ? sizeof kJournalMagic : buffer_.size()) != 0) {
+    return Start::Foreign;
   }
+  if (!whole) return Start::Unstarted;
   at_ = sizeof kJournalMagic;
-  return true;
+  return Start::Journal;
 }
 
 bool JournalReader::fill(std::size_t bytes) {

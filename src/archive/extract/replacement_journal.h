@@ -87,9 +87,12 @@ class JournalWriter {
 // buffer of bounded size.
 class JournalReader {
  public:
-  // False when the file does not start with the magic: not a journal of
-  // this program, or one killed before its magic was whole.
-  bool start(const FileHandle& file);
+  // What the file holds at its start: the whole magic; a part of it, as a
+  // run killed while it wrote the magic leaves (before any waiting file);
+  // or anything else, a file of someone else's.
+  enum class Start { Journal, Unstarted, Foreign };
+  // Records follow only after Journal.
+  Start start(const FileHandle& file);
   enum class Next { Replacement, Verified, End };
   // The next whole record (a Replacement fills `out`); End at the end of
   // the file or of the last whole record.

@@ -30,7 +30,7 @@ std::vector<std::string> readBack(const FilePath& path) {
   FileHandle file(path);
   JournalReader reader;
   std::vector<std::string> seen;
-  if (!reader.start(file)) return {"not a journal"};
+  if (reader.start(file) != JournalReader::Start::Journal) return {"not a journal"};
   Replacement r;
   for (auto next = reader.next(r); next != JournalReader::Next::End; next = reader.next(r)) {
     if (next == JournalReader::Next::Verified) {
