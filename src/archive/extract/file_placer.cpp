@@ -107,7 +107,11 @@ FilePlacer::~FilePlacer() {
 TargetDirectory::HeldParent FilePlacer::holdParentOf(EntryTarget& entry) {
   for (;;) {
     TargetDirectory::HeldParent held = destination_.holdParentOf(entry);
-    if (held.outcome != TargetDirectory::Parent::Held) return held;
+    // Entries come in tree order: mostly the levels are those of the last
+    // entry, each settled already, and no question is asked of them again.
+    if (held.outcome != TargetDirectory::Parent::Held || destination_.holds() == seenHolds_) {
+      return held;
+    }
     std::size_t fresh = destination_.levels();
     for (std::size_t i = 0; i < destination_.levels(); ++i) {
       FileIdentity identity;
@@ -117,7 +121,10 @@ TargetDirectory::HeldParent FilePlacer::holdParentOf(EntryTarget& entry) {
         break;
       }
     }
-    if (fresh == destination_.levels()) return held;
+    if (fresh == destination_.levels()) {
+      seenHolds_ = destination_.holds();
+      return held;
+    }
     // Settling holds other directories: the entry's are held again after.
     sweep(fresh);
   }

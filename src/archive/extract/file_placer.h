@@ -104,8 +104,10 @@ class FilePlacer {
   bool archiveKnown_ = false;
   // Files this run wrote: no later entry replaces one.
   FingerprintSet written_;
-  // Directories already settled.
+  // Directories already settled, and how many holds of the target
+  // directory had been made when every held level was last found settled.
   FingerprintSet swept_;
+  unsigned long seenHolds_ = 0;
 
   WritableFileHandle journal_;
   JournalWriter writer_;

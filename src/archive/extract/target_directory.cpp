@@ -48,6 +48,7 @@ bool TargetDirectory::holdTarget() {
     devices_.push_back(Device{identity.volume, platform::HeldDirectory()});
   }
   held_.push_back(HeldLevel{path_.length(), std::move(target)});
+  ++holds_;
   heldText_ = path_.text();
   return true;
 }
@@ -114,6 +115,7 @@ TargetDirectory::HeldParent TargetDirectory::holdParentOf(EntryTarget& entry) {
       if (outcome == HeldDirectory::Outcome::Absent) return HeldParent{Parent::Missing, nullptr};
       noteDevice(held_.back().directory, name, level);
       held_.push_back(HeldLevel{end, std::move(level)});
+      ++holds_;
       heldText_.replace(base, std::string::npos, text, base, end - base);
     }
     at = end;

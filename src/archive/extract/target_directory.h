@@ -54,6 +54,9 @@ class TargetDirectory {
   // the target ("" for the target, else names joined by the platform's
   // separator).
   std::size_t levels() const { return held_.size(); }
+  // How many directories were held so far: unchanged means the levels are
+  // the ones seen before.
+  unsigned long holds() const { return holds_; }
   const platform::HeldDirectory& level(std::size_t i) const { return held_[i].directory; }
   std::string levelPath(std::size_t i) const;
   // Makes durable everything the run wrote and moved below the target, on
@@ -77,6 +80,7 @@ class TargetDirectory {
     platform::HeldDirectory directory;
   };
   std::vector<HeldLevel> held_;
+  unsigned long holds_ = 0;
   std::string heldText_;
   // One directory held on each file system met, to flush them all.
   struct Device {
